@@ -1,0 +1,3 @@
+#include "main/moto_bridge.h"
+
+int main() { return bridge_main(); }

@@ -1,0 +1,54 @@
+#pragma once
+// Small helpers shared by the tests: capture what the code prints, run code in
+// a scratch working directory, and talk UDP on loopback.
+#include <netinet/in.h>
+#include <string>
+#include <vector>
+
+// Runs fn with standard output redirected and returns everything it printed.
+template <typename Fn>
+std::string capture_stdout(Fn&& fn);
+
+std::string capture_stdout_begin_end(void (*fn)(void*), void* arg);
+
+template <typename Fn>
+std::string capture_stdout(Fn&& fn) {
+  auto trampoline = [](void* p) { (*static_cast<Fn*>(p))(); };
+  return capture_stdout_begin_end(trampoline, &fn);
+}
+
+// A fresh empty directory made the working directory until destruction.
+class ScratchDir {
+ public:
+  ScratchDir();
+  ~ScratchDir();
+  ScratchDir(const ScratchDir&) = delete;
+  ScratchDir& operator=(const ScratchDir&) = delete;
+  const std::string& path() const { return path_; }
+  void write_file(const std::string& name, const std::string& content) const;
+
+ private:
+  std::string path_;
+  std::string old_cwd_;
+};
+
+// A UDP socket bound to 127.0.0.1 on a port the system picks (or the one given).
+class LoopbackSocket {
+ public:
+  explicit LoopbackSocket(int port = 0);
+  ~LoopbackSocket();
+  LoopbackSocket(const LoopbackSocket&) = delete;
+  LoopbackSocket& operator=(const LoopbackSocket&) = delete;
+  int fd() const { return fd_; }
+  int port() const { return port_; }
+  sockaddr_in address() const;
+  // Waits up to timeout_ms for one datagram; returns its bytes (empty on timeout).
+  std::vector<unsigned char> receive(int timeout_ms, sockaddr_in* from = nullptr) const;
+  // True if a datagram arrives within timeout_ms.
+  bool has_datagram(int timeout_ms) const;
+  void send_to(int port, const std::vector<unsigned char>& data) const;
+
+ private:
+  int fd_ = -1;
+  int port_ = 0;
+};
