@@ -1,0 +1,163 @@
+#include "ipsc/ipsc_peer.h"
+
+#include <arpa/inet.h>
+#include <unistd.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <mutex>
+
+#include "ipsc/control_packets.h"
+#include "main/config.h"
+#include "main/sockets.h"
+#include "main/supervision.h"
+#include "main/udp_io.h"
+#include "voice/location_data.h"
+
+unsigned char sendBuffer[IPSC_RECEIVE_LIMIT];
+
+namespace {
+
+std::mutex fromUser2_lock;
+sockaddr_in fromUser2{};
+bool fromUser2_known = false;
+
+int turn_counter = 0;
+
+constexpr int kRegistrationReplyLength = 26;
+constexpr int kPeerEntryLength = 11;
+constexpr int kPeerListStart = 7;
+
+int32_t peer_id_at(const unsigned char* p) {
+  return static_cast<int32_t>(static_cast<uint32_t>(p[0]) << 24 | static_cast<uint32_t>(p[1]) << 16 |
+                              static_cast<uint32_t>(p[2]) << 8 | p[3]);
+}
+
+void answer_peer(const char* line_format, const unsigned char* reply, size_t reply_length) {
+  sockaddr_in peer{};
+  if (!get_fromUser2(&peer)) return;
+  char address[INET_ADDRSTRLEN];
+  inet_ntop(AF_INET, &peer.sin_addr, address, sizeof address);
+  printf(line_format, peer_id_at(sendBuffer + 1), address);
+  udp_send_to_address(Quorvix_sock, reply, reply_length, peer);
+}
+
+// Prints the master's peer list; false when it names too many peers.
+bool read_peer_list(int length) {
+  if (debug) {
+    printf("len master peer %d\n", length);
+    puts("Master peer list reply");
+    printf("Len %d\n", length);
+  }
+  printf("SRC-ID:%d\n", peer_id_at(sendBuffer + 1));
+  int entries = sendBuffer[6] / kPeerEntryLength;
+  for (int n = 1; n <= entries; ++n) {
+    int offset = kPeerListStart + (n - 1) * kPeerEntryLength;
+    // Only entries that arrived whole are printed; the count still covers all.
+    if (offset + kPeerEntryLength > length) break;
+    const unsigned char* entry = sendBuffer + offset;
+    printf("PEER%d-ID:%d\n", n, peer_id_at(entry));
+    printf("PEER%d-IP = %d.%d.%d.%d \n", n, entry[4], entry[5], entry[6], entry[7]);
+    printf("PEER%d-Port = %d\n\n", n, entry[8] << 8 | entry[9]);
+  }
+  if (entries >= IPSC_PEER_LIMIT) {
+    printf("\nTOO MANY PEERS IN NETWORK! (%d)\nProgram stopped.\n", entries);
+    return false;
+  }
+  return true;
+}
+
+enum class Classified { kGoOn, kTurnEnds, kThreadEnds };
+
+Classified classify(int length) {
+  switch (sendBuffer[0]) {
+    case 0x96:
+      if (debug) {
+        puts("Master keep alive request from master");
+        printf("Len %d\n", length);
+      }
+      return Classified::kGoOn;
+    case 0x97:
+      motorola_repeater_online = 20;
+      return Classified::kGoOn;
+    case 0x93:
+      return read_peer_list(length) ? Classified::kGoOn : Classified::kThreadEnds;
+    case 0x94:
+      answer_peer("Login PEER-ID:%d from IP:%s\n", peer_95, sizeof peer_95);
+      return Classified::kGoOn;
+    case 0x98:
+      answer_peer("Send 99 PEER-ID:%d IP:%s\n", peer_99, sizeof peer_99);
+      return Classified::kGoOn;
+    case 0x84:
+      return handle_location_data(sendBuffer, length) ? Classified::kGoOn : Classified::kTurnEnds;
+    default:
+      return Classified::kGoOn;
+  }
+}
+
+}  // namespace
+
+void set_fromUser2(const sockaddr_in& address) {
+  std::lock_guard<std::mutex> guard(fromUser2_lock);
+  fromUser2 = address;
+  fromUser2_known = true;
+}
+
+bool get_fromUser2(sockaddr_in* address) {
+  std::lock_guard<std::mutex> guard(fromUser2_lock);
+  if (!fromUser2_known) return false;
+  *address = fromUser2;
+  return true;
+}
+
+void SEND(unsigned int len, const unsigned char* data) {
+  udp_send_to(Quorvix_sock, data, len, RptrIP, static_cast<uint16_t>(RptrPort));
+}
+
+void ipsc_thread_start() {
+  SEND(sizeof start, start);
+  printf("%s", "\033[0;33m");
+  puts("Start Moto           Modul  V0.01");
+  printf("%s", "\033[0;33m");
+  printf("%s", "\033[0m");
+  printf("%s", "\033[0m");
+  turn_counter = 0;
+  reset_location_data();
+}
+
+int ipsc_handle_turn(int length) {
+  if (length > 16) {
+    switch (classify(length)) {
+      case Classified::kThreadEnds:
+        return 0;
+      case Classified::kTurnEnds:
+        return 1;
+      case Classified::kGoOn:
+        break;
+    }
+  }
+  if (length == kRegistrationReplyLength) SEND(sizeof start2, start2);
+  if (turn_counter >= IPSC_KEEPALIVE_TURNS) {
+    if (master_online > 0)
+      udp_send_to(Local_Repeater_audio_srv_sock, "A", 1, MasterIP, LISTEN_REPEATER_AUDIO_PORT);
+    turn_counter = 0;
+    SEND(sizeof start_hb, start_hb);
+  }
+  return 1;
+}
+
+int ipsc_turn() {
+  ++turn_counter;
+  sockaddr_in sender{};
+  ssize_t length = udp_receive(Quorvix_sock, sendBuffer, sizeof sendBuffer, &sender);
+  if (length >= 0) set_fromUser2(sender);
+  return ipsc_handle_turn(static_cast<int>(length));
+}
+
+void* send_voice_to_hytera(void*) {
+  ipsc_thread_start();
+  for (;;) {
+    usleep(5000);
+    if (!ipsc_turn()) return nullptr;
+  }
+}
