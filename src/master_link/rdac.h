@@ -1,0 +1,30 @@
+#pragma once
+// RDAC announcements to the network master after each login: two fixed-layout
+// datagrams carrying call sign, repeater identifier, frequencies, firmware and
+// model, sent four times 6 seconds apart unless the master answers.
+#include <netinet/in.h>
+
+constexpr int RDAC225_LENGTH = 225;
+constexpr int RDAC71_LENGTH = 71;
+constexpr int RDAC_RECEIVE_LIMIT = 300;
+
+extern unsigned char rdac225[RDAC225_LENGTH];
+extern unsigned char rdac71[RDAC71_LENGTH];
+extern const char RptrModel[6];                        // "RovEr"
+extern unsigned char rdacBuffer[RDAC_RECEIVE_LIMIT];   // answers on the RDAC port
+extern sockaddr_in fromRepeater_rdac_srv;              // sender of the last answer
+
+// Destination port of the announcements at MasterIP; the master's RDAC port.
+extern int rdac_master_port;
+
+// Writes the configured call sign, firmware and model texts, repeater and peer
+// identifiers and both frequencies into the two templates. Repeating it with
+// the same settings gives the same bytes.
+void fill_rdac_templates();
+
+// One turn of the announcement loop without its 1 ms pause: the announcement
+// due (after sleep_s(6)), then one receive on the RDAC port.
+void rdac_turn(void (*sleep_s)(unsigned));
+
+// Thread entry; never returns.
+void* repeater_rdac(void*);

@@ -1,0 +1,30 @@
+#include "master_link/service_port.h"
+
+#include <unistd.h>
+
+#include <cstdio>
+
+#include "main/sockets.h"
+#include "main/udp_io.h"
+
+unsigned char readBuffer[SERVICE_PORT_RECEIVE_LIMIT];
+sockaddr_in fromRepeater_srv;
+
+void service_port_turn() {
+  // The master's service requests are not understood here; reading them keeps
+  // the socket's queue from filling, and the line shows they arrive.
+  ssize_t length =
+      udp_receive(Local_Repeater_srv_sock, readBuffer, sizeof readBuffer, &fromRepeater_srv);
+  if (length >= 1) puts("Local_Repeater_rdac ");
+}
+
+void* localrepeater_handler(void*) {
+  printf("%s", "\033[0;33m");
+  puts("Start Local Repeater Modul  V1.34");
+  printf("%s", "\033[0m");
+  // One datagram per turn at most; a burst waits in the socket's queue.
+  for (;;) {
+    usleep(2000);
+    service_port_turn();
+  }
+}

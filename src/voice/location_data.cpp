@@ -1,0 +1,134 @@
+#include "voice/location_data.h"
+
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+
+#include "main/config.h"
+#include "main/sockets.h"
+#include "main/supervision.h"
+#include "main/udp_io.h"
+
+unsigned char location_buffer[LOCATION_BUFFER_SIZE];
+unsigned char location_record[LOCATION_RECORD_SIZE];
+int location_record_port = LISTEN_REPEATER_AUDIO_PORT;
+
+namespace {
+
+constexpr int kTimeslotByte = 17;
+constexpr unsigned char kTimeslot2Bit = 0x20;
+constexpr int kDataTypeByte = 30;
+constexpr int kDataTypeHeader = 6;
+constexpr int kDataTypeBlock = 8;
+constexpr int kBlockOffset = 38;
+constexpr int kBlockSize = 16;
+constexpr int kDecodeFill = 64;        // from the fourth block on
+constexpr int kDotSearchFirst = 5;
+constexpr int kDotSearchLast = 43;
+constexpr int kSecondDotDistance = 11;
+constexpr int kIdTextCapacity = 15;    // "-2147483648" "6.6" and its zero byte
+
+// The fill count runs one block ahead of what is stored: the skipped first
+// block counts as 16 without being written.
+int location_fill;
+int dot_position;
+char latitude[10];
+char longitude[10];
+char speed[4];
+
+int read_be24(const unsigned char* at) { return at[0] << 16 | at[1] << 8 | at[2]; }
+
+int32_t read_be32_signed(const unsigned char* at) {
+  uint32_t value = static_cast<uint32_t>(at[0]) << 24 | static_cast<uint32_t>(at[1]) << 16 |
+                   static_cast<uint32_t>(at[2]) << 8 | at[3];
+  return static_cast<int32_t>(value);
+}
+
+struct Mode {
+  const char* text;
+  char digit;
+};
+
+// The radio's reporting mode shows in how far into the report the latitude's
+// decimal point sits.
+Mode mode_for_dot(int dot) {
+  switch (dot) {
+    case 17: return {"Auto Time+Dist", '4'};
+    case 19: return {"Manual", '1'};
+    case 25: return {"Auto Time", '2'};
+    default: return {"unknown", '0'};
+  }
+}
+
+void decode_and_forward(const unsigned char* packet) {
+  for (int i = kDotSearchFirst; i <= kDotSearchLast; ++i) {
+    if (location_buffer[i] == '.') {
+      dot_position = i;
+      break;
+    }
+  }
+  Mode mode = mode_for_dot(dot_position);
+  int32_t peer = read_be32_signed(packet + 1);
+  // Position 0 means no dot was ever found; the texts would start before the buffer.
+  if (dot_position != 0 && location_buffer[dot_position] == '.' &&
+      location_buffer[dot_position + kSecondDotDistance] == '.') {
+    memcpy(latitude, location_buffer + dot_position - 5, sizeof latitude);
+    memcpy(longitude, location_buffer + dot_position + 5, sizeof longitude);
+    memcpy(speed, location_buffer + dot_position + 16, sizeof speed);
+    printf("[%i]Decoded GPS %s [%d]: LAT(%-9.9s) LONG(%-9.9s) SPEED(%-3.3s) RPT:%i\r\n",
+           read_be24(packet + 6), mode.text, dot_position, latitude, longitude, speed, peer);
+  }
+  snprintf(reinterpret_cast<char*>(location_record), kIdTextCapacity, "%i6.6", peer);
+  location_record[6] = 'Q';
+  memcpy(location_record + 43, latitude, 9);
+  memcpy(location_record + 53, longitude, 9);
+  location_record[62] = '2';
+  location_record[63] = static_cast<unsigned char>(mode.digit);
+  if (master_online > 0)
+    udp_send_to(Local_Repeater_audio_srv_sock, location_record, sizeof location_record, MasterIP,
+                location_record_port);
+}
+
+}  // namespace
+
+void reset_location_data() {
+  memset(location_buffer, 0, sizeof location_buffer);
+  location_fill = 0;
+  dot_position = 0;
+  memset(latitude, 0, sizeof latitude);
+  memset(longitude, 0, sizeof longitude);
+  memset(speed, 0, sizeof speed);
+  memset(location_record, 0, sizeof location_record);
+}
+
+int handle_location_data(const unsigned char* packet, int length) {
+  // Too short to say which timeslot or data type it is: nothing to act on.
+  if (length <= kDataTypeByte) return 1;
+  if (!(packet[kTimeslotByte] & kTimeslot2Bit)) return 1;
+  switch (packet[kDataTypeByte] & 0x3f) {
+    case kDataTypeHeader:
+      memset(location_buffer, 0, sizeof location_buffer);
+      location_fill = 0;
+      return 1;  // the decoding check has nothing to do at fill count 0
+    case kDataTypeBlock:
+      break;
+    default:
+      return 0;
+  }
+  // A block cut short carries no usable contents; it neither counts nor is stored.
+  if (length < kBlockOffset + kBlockSize) return 1;
+  if (location_fill == 0) {
+    location_fill = kBlockSize;
+    return 0;
+  }
+  memcpy(location_record + 9, packet + 9, 3);
+  memcpy(location_record + 25, packet + 6, 3);
+  // Blocks past the buffer are dropped, but each still triggers a decoding of
+  // what is stored, so a long report keeps producing records.
+  if (location_fill <= LOCATION_BUFFER_SIZE) {
+    memcpy(location_buffer + location_fill - kBlockSize, packet + kBlockOffset, kBlockSize);
+    location_fill += kBlockSize;
+  }
+  if (location_fill >= kDecodeFill) decode_and_forward(packet);
+  return 1;
+}
