@@ -4,7 +4,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 . tools/deps.sh
-ensure_packages g++ clang cmake ninja-build libgtest-dev libgmock-dev libbenchmark-dev libssl-dev openssl
+ensure_packages g++ clang cmake ninja-build libgtest-dev libgmock-dev libbenchmark-dev libssl-dev openssl iproute2
 
 jobs="$(nproc)"
 CXX=clang++ cmake -S . -B build/clang -G Ninja -DBRIDGE_WERROR=ON >/dev/null
