@@ -7,7 +7,6 @@
 #include <gtest/gtest.h>
 #include <openssl/evp.h>
 #include <openssl/hmac.h>
-#include <poll.h>
 #include <sched.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -85,16 +84,7 @@ class PeerSocket {
 
   // Next datagram within timeout_ms (empty on timeout); sender into *from.
   Bytes receive(int timeout_ms, sockaddr_in* from = nullptr) const {
-    pollfd p{fd_, POLLIN, 0};
-    if (poll(&p, 1, timeout_ms) <= 0) return {};
-    Bytes buf(2048);
-    sockaddr_in a{};
-    socklen_t len = sizeof a;
-    ssize_t n = recvfrom(fd_, buf.data(), buf.size(), 0, reinterpret_cast<sockaddr*>(&a), &len);
-    if (n < 0) return {};
-    if (from) *from = a;
-    buf.resize(static_cast<size_t>(n));
-    return buf;
+    return receive_datagram(fd_, timeout_ms, from);
   }
 
   // Waits for a datagram whose first byte is opcode (or of the given length).

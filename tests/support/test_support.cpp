@@ -86,16 +86,21 @@ bool LoopbackSocket::has_datagram(int timeout_ms) const {
   return poll(&p, 1, timeout_ms) > 0;
 }
 
-std::vector<unsigned char> LoopbackSocket::receive(int timeout_ms, sockaddr_in* from) const {
-  if (!has_datagram(timeout_ms)) return {};
+std::vector<unsigned char> receive_datagram(int fd, int timeout_ms, sockaddr_in* from) {
+  pollfd p{fd, POLLIN, 0};
+  if (poll(&p, 1, timeout_ms) <= 0) return {};
   std::vector<unsigned char> buf(2048);
   sockaddr_in a{};
   socklen_t len = sizeof a;
-  ssize_t n = recvfrom(fd_, buf.data(), buf.size(), 0, reinterpret_cast<sockaddr*>(&a), &len);
+  ssize_t n = recvfrom(fd, buf.data(), buf.size(), 0, reinterpret_cast<sockaddr*>(&a), &len);
   if (n < 0) return {};
   if (from) *from = a;
   buf.resize(static_cast<size_t>(n));
   return buf;
+}
+
+std::vector<unsigned char> LoopbackSocket::receive(int timeout_ms, sockaddr_in* from) const {
+  return receive_datagram(fd_, timeout_ms, from);
 }
 
 void LoopbackSocket::send_to(int port, const std::vector<unsigned char>& data) const {

@@ -32,6 +32,9 @@ class ScratchDir {
   std::string old_cwd_;
 };
 
+// Waits up to timeout_ms for one datagram on fd; its bytes (empty on timeout).
+std::vector<unsigned char> receive_datagram(int fd, int timeout_ms, sockaddr_in* from = nullptr);
+
 // A UDP socket bound to 127.0.0.1 on a port the system picks (or the one given).
 class LoopbackSocket {
  public:
