@@ -1,4 +1,5 @@
 #include "ipsc/ipsc_peer.h"
+#include "main/byte_order.h"
 
 #include <arpa/inet.h>
 #include <unistd.h>
@@ -28,10 +29,8 @@ constexpr int kRegistrationReplyLength = 26;
 constexpr int kPeerEntryLength = 11;
 constexpr int kPeerListStart = 7;
 
-int32_t peer_id_at(const unsigned char* p) {
-  return static_cast<int32_t>(static_cast<uint32_t>(p[0]) << 24 | static_cast<uint32_t>(p[1]) << 16 |
-                              static_cast<uint32_t>(p[2]) << 8 | p[3]);
-}
+// Peer identifiers are printed as signed numbers.
+int32_t peer_id_at(const unsigned char* p) { return static_cast<int32_t>(get_be32(p)); }
 
 void answer_peer(const char* line_format, const unsigned char* reply, size_t reply_length) {
   sockaddr_in peer{};

@@ -1,4 +1,5 @@
 #include "ipsc/moto_voice_packet.h"
+#include "main/byte_order.h"
 
 #include <cstring>
 
@@ -131,20 +132,6 @@ const unsigned int burst_signed_lens[6] = {MOTO_BURST_A_SIGNED,    MOTO_BURST_BC
                                            MOTO_BURST_BCDF_SIGNED, MOTO_BURST_BCDF_SIGNED,
                                            MOTO_BURST_E_SIGNED,    MOTO_BURST_BCDF_SIGNED};
 
-void put_be24(unsigned char* p, uint32_t v) {
-  p[0] = static_cast<unsigned char>(v >> 16);
-  p[1] = static_cast<unsigned char>(v >> 8);
-  p[2] = static_cast<unsigned char>(v);
-}
-
-uint32_t get_be24(const unsigned char* p) {
-  return (static_cast<uint32_t>(p[0]) << 16) | (static_cast<uint32_t>(p[1]) << 8) | p[2];
-}
-
-uint32_t get_be32(const unsigned char* p) {
-  return (static_cast<uint32_t>(p[0]) << 24) | get_be24(p + 1);
-}
-
 // The datagram holds bytes first..first+width-1.
 bool holds(long len, unsigned int first, unsigned int width) {
   return len >= 0 && static_cast<unsigned long>(len) >= static_cast<unsigned long>(first) + width;
@@ -217,8 +204,7 @@ void moto_set_rtp_sequence(unsigned char* d, uint16_t seq) {
 }
 
 void moto_set_rtp_timestamp(unsigned char* d, uint32_t timestamp) {
-  d[MOTO_OFS_RTP_TIMESTAMP] = static_cast<unsigned char>(timestamp >> 24);
-  put_be24(d + MOTO_OFS_RTP_TIMESTAMP + 1, timestamp);
+  put_be32(d + MOTO_OFS_RTP_TIMESTAMP, timestamp);
 }
 
 void moto_set_lc_identifiers(unsigned char* d, uint32_t destination, uint32_t source) {

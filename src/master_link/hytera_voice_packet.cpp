@@ -1,4 +1,5 @@
 #include "master_link/hytera_voice_packet.h"
+#include "main/byte_order.h"
 
 // Templates. Bytes 4..5 (sequence), 62 (call type, 01 = group as stored),
 // 64..66 and 68..70 (identifiers) are overwritten for every packet sent; the
@@ -164,17 +165,6 @@ unsigned int ambe_bit_position(unsigned int n, unsigned int j) {
   if (n == 0) return HYT_BIT_FRAME1 + j;
   if (n == 2) return HYT_BIT_FRAME3 + j;
   return j < 36 ? HYT_BIT_FRAME2_FIRST + j : HYT_BIT_FRAME2_SECOND + (j - 36);
-}
-
-void put_le24(unsigned char* p, uint32_t v) {
-  p[0] = static_cast<unsigned char>(v);
-  p[1] = static_cast<unsigned char>(v >> 8);
-  p[2] = static_cast<unsigned char>(v >> 16);
-}
-
-uint32_t get_le24(const unsigned char* p) {
-  return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) |
-         (static_cast<uint32_t>(p[2]) << 16);
 }
 
 }  // namespace

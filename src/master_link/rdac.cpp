@@ -1,4 +1,5 @@
 #include "master_link/rdac.h"
+#include "main/byte_order.h"
 
 #include <unistd.h>
 
@@ -99,10 +100,6 @@ void set_utf16_text(unsigned char* field, size_t characters, const char* text, s
   }
 }
 
-void put_le32(unsigned char* at, uint32_t value) {
-  for (int i = 0; i < 4; ++i) at[i] = static_cast<unsigned char>(value >> (8 * i));
-}
-
 void sleep_seconds(unsigned seconds) { sleep(seconds); }
 
 }  // namespace
@@ -113,9 +110,7 @@ void fill_rdac_templates() {
   set_utf16_text(rdac225 + 120, 5, RptrModel, sizeof RptrModel);
   set_utf16_text(rdac71 + 37, 16, RptrCall, sizeof RptrCall);
   rdac71[21] = MyBridgeID[3];
-  rdac71[18] = static_cast<unsigned char>(RptrID);
-  rdac71[19] = static_cast<unsigned char>(RptrID >> 8);
-  rdac71[20] = static_cast<unsigned char>(RptrID >> 16);
+  put_le24(rdac71 + 18, RptrID);
   put_le32(rdac71 + 33, static_cast<uint32_t>(RptrQRGrx));
   put_le32(rdac71 + 29, static_cast<uint32_t>(RptrQRGtx));
 }

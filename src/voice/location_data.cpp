@@ -1,4 +1,5 @@
 #include "voice/location_data.h"
+#include "main/byte_order.h"
 
 #include <cstdint>
 #include <cstdio>
@@ -36,14 +37,6 @@ char latitude[10];
 char longitude[10];
 char speed[4];
 
-int read_be24(const unsigned char* at) { return at[0] << 16 | at[1] << 8 | at[2]; }
-
-int32_t read_be32_signed(const unsigned char* at) {
-  uint32_t value = static_cast<uint32_t>(at[0]) << 24 | static_cast<uint32_t>(at[1]) << 16 |
-                   static_cast<uint32_t>(at[2]) << 8 | at[3];
-  return static_cast<int32_t>(value);
-}
-
 struct Mode {
   const char* text;
   char digit;
@@ -68,7 +61,7 @@ void decode_and_forward(const unsigned char* packet) {
     }
   }
   Mode mode = mode_for_dot(dot_position);
-  int32_t peer = read_be32_signed(packet + 1);
+  int32_t peer = static_cast<int32_t>(get_be32(packet + 1));
   // Position 0 means no dot was ever found; the texts would start before the buffer.
   if (dot_position != 0 && location_buffer[dot_position] == '.' &&
       location_buffer[dot_position + kSecondDotDistance] == '.') {
@@ -76,7 +69,7 @@ void decode_and_forward(const unsigned char* packet) {
     memcpy(longitude, location_buffer + dot_position + 5, sizeof longitude);
     memcpy(speed, location_buffer + dot_position + 16, sizeof speed);
     printf("[%i]Decoded GPS %s [%d]: LAT(%-9.9s) LONG(%-9.9s) SPEED(%-3.3s) RPT:%i\r\n",
-           read_be24(packet + 6), mode.text, dot_position, latitude, longitude, speed, peer);
+           static_cast<int>(get_be24(packet + 6)), mode.text, dot_position, latitude, longitude, speed, peer);
   }
   snprintf(reinterpret_cast<char*>(location_record), kIdTextCapacity, "%i6.6", peer);
   location_record[6] = 'Q';
