@@ -102,17 +102,7 @@ class LocationData : public ::testing::Test {
     return out;
   }
 
-  std::vector<Bytes> records() {
-    std::vector<Bytes> got;
-    for (int i = 0; i < 32; ++i) {
-      sockaddr_in from{};
-      Bytes d = master_.receive(50, &from);
-      if (d.empty()) break;
-      EXPECT_EQ(ntohs(from.sin_port), audio_.port());
-      got.push_back(d);
-    }
-    return got;
-  }
+  std::vector<Bytes> records() { return master_.drain_from(audio_.port(), 32); }
 
   LoopbackSocket master_;
   LoopbackSocket audio_;

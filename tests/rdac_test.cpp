@@ -180,17 +180,7 @@ class RdacSchedule : public ::testing::Test {
   }
 
   // Every datagram the master got, checking each came from the voice socket.
-  std::vector<Bytes> announcements() {
-    std::vector<Bytes> got;
-    for (int i = 0; i < 64; ++i) {
-      sockaddr_in from{};
-      Bytes d = master_.receive(50, &from);
-      if (d.empty()) break;
-      EXPECT_EQ(ntohs(from.sin_port), audio_.port());
-      got.push_back(d);
-    }
-    return got;
-  }
+  std::vector<Bytes> announcements() { return master_.drain_from(audio_.port(), 64); }
 
   void expect_pairs(const std::vector<Bytes>& got, size_t pairs) {
     ASSERT_EQ(got.size(), 2 * pairs);

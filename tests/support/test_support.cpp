@@ -1,5 +1,7 @@
 #include "support/test_support.h"
 
+#include <gtest/gtest.h>
+
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <poll.h>
@@ -101,6 +103,18 @@ std::vector<unsigned char> receive_datagram(int fd, int timeout_ms, sockaddr_in*
 
 std::vector<unsigned char> LoopbackSocket::receive(int timeout_ms, sockaddr_in* from) const {
   return receive_datagram(fd_, timeout_ms, from);
+}
+
+std::vector<std::vector<unsigned char>> LoopbackSocket::drain_from(int sender_port, int max) const {
+  std::vector<std::vector<unsigned char>> got;
+  for (int i = 0; i < max; ++i) {
+    sockaddr_in from{};
+    std::vector<unsigned char> d = receive(50, &from);
+    if (d.empty()) break;
+    EXPECT_EQ(ntohs(from.sin_port), sender_port);
+    got.push_back(d);
+  }
+  return got;
 }
 
 void LoopbackSocket::send_to(int port, const std::vector<unsigned char>& data) const {

@@ -50,6 +50,8 @@ class LoopbackSocket {
   // True if a datagram arrives within timeout_ms.
   bool has_datagram(int timeout_ms) const;
   void send_to(int port, const std::vector<unsigned char>& data) const;
+  // Every datagram waiting (up to max), each checked to come from sender_port.
+  std::vector<std::vector<unsigned char>> drain_from(int sender_port, int max) const;
 
  private:
   int fd_ = -1;
