@@ -12,5 +12,12 @@ cmake --build build/clang -j "$jobs"
 
 CXX=g++ cmake -S . -B build/gcc -G Ninja -DBRIDGE_WERROR=ON >/dev/null
 cmake --build build/gcc -j "$jobs"
-cd build/gcc
-ctest --output-on-failure -j "$jobs"
+(cd build/gcc && ctest --output-on-failure -j "$jobs")
+
+# Further stages (sanitizer runs, fuzzing, cross-builds, packaging), each a
+# script of its own, in the order of their names.
+for stage in tools/test.d/*.sh; do
+  [ -e "$stage" ] || continue
+  echo "== ${stage##*/}"
+  bash "$stage"
+done

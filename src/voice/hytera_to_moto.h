@@ -1,0 +1,43 @@
+#pragma once
+// Calls from the network master to the Motorola repeater: the thread that
+// reads the 62006 socket follows the one timeslot-2 call it relays, decodes
+// the AMBE+2 frames of every burst, fills, signs and paces the Motorola
+// datagrams and sends them to the last sender on the Motorola side. It also
+// takes the master's "A" echoes, which keep the login alive.
+#include <sys/time.h>
+
+#include <cstdint>
+
+constexpr unsigned int V2M_RECEIVE_LIMIT = 72;
+
+// Receive buffer: a datagram is read into its first 72 bytes.
+extern unsigned char v2m_Buffer[224];
+
+// Call state: a call is being relayed / its header went out and no burst yet.
+extern int transmitting;
+extern int send_header;
+extern uint32_t dmr_id;          // talker of the relayed call; 0 = none
+extern int v2m_seq_num;          // IPSC call sequence number, 0..255
+extern unsigned char flctrl[4];  // call tag of the current call
+extern uint32_t mot_time;        // RTP timestamp, +480 before every send
+extern unsigned char rx[3];      // rx[slot]: receiving on slot 1 / 2 (log only)
+
+// Clock and sleep of the pacing and the transmit time-out; tests put their
+// own in. The clock must not jump: it is monotonic by default.
+extern void (*v2m_clock)(timeval* now);
+extern void (*v2m_sleep_us)(unsigned int us);
+
+// Thread start without its banner: every clock reading set to now, call
+// state cleared (tests call it between cases).
+void v2m_reset();
+
+// First step of each pass: the transmit time-out. Returns 1 when the call
+// timed out (the pass then ends without a receive), else 0.
+int v2m_check_timeout();
+
+// The rest of a pass for a datagram already in v2m_Buffer, `length` as the
+// receive returned it (at most 72; negative for an error).
+void v2m_handle_datagram(int length);
+
+// Thread entry; never returns.
+void* send_voice_to_motorola(void*);

@@ -1,0 +1,17 @@
+#pragma once
+// Calls from the Motorola repeater to the network master: each IPSC voice
+// datagram of timeslot 2 becomes one 72-byte Hytera voice packet, sent at
+// once to MasterIP:62006. Runs inside the receive loop of the thread that
+// reads the Motorola-side socket; all state here belongs to that thread.
+
+// The packet built last (the first 72 bytes are sent); zero at thread start.
+extern unsigned char sendhyt[100];
+
+// Thread start: clears sendhyt, the superframe position (back to burst A)
+// and the duplicate filter.
+void reset_moto_to_hytera();
+
+// Handles one received Motorola datagram with opcode 0x80 or 0x81 of
+// `length` bytes (more than 16). Returns 1 when the receive loop's turn goes
+// on, 0 when it ends at once (a duplicate was dropped).
+int handle_moto_voice(const unsigned char* packet, int length);
