@@ -7,7 +7,7 @@
 #include <random>
 #include <vector>
 
-#include "support/dmr_burst_decoder.h"
+#include "../sim/common/dmr_burst_decoder.h"
 
 namespace {
 

@@ -3,10 +3,10 @@
 // bytes 26..59 ready to paste into initialised data.
 //
 // Not part of the build; kept so the literal bytes can be regenerated:
-//   g++ -std=c++20 -I tests tools/make_lc_bursts.cpp -o /tmp/make_lc_bursts && /tmp/make_lc_bursts
+//   g++ -std=c++20 tools/make_lc_bursts.cpp -o /tmp/make_lc_bursts && /tmp/make_lc_bursts
 #include <cstdio>
 
-#include "support/dmr_burst_decoder.h"
+#include "../sim/common/dmr_burst_decoder.h"
 
 namespace {
 

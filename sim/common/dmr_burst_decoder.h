@@ -1,5 +1,5 @@
 #pragma once
-// Test-side coder for DMR data bursts (voice LC header, terminator with LC),
+// Coder for DMR data bursts (voice LC header, terminator with LC),
 // written from the DMR air-interface standard so the stored bursts can be
 // proved independently of how they were produced. Header-only; the encoder
 // exists to round-trip random link controls through the decoder, the decoder
