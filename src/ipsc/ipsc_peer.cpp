@@ -14,6 +14,7 @@
 #include "main/supervision.h"
 #include "main/udp_io.h"
 #include "voice/location_data.h"
+#include "voice/moto_to_hytera.h"
 
 unsigned char sendBuffer[IPSC_RECEIVE_LIMIT];
 
@@ -87,6 +88,9 @@ Classified classify(int length) {
     case 0x98:
       answer_peer("Send 99 PEER-ID:%d IP:%s\n", peer_99, sizeof peer_99);
       return Classified::kGoOn;
+    case 0x80:
+    case 0x81:
+      return handle_moto_voice(sendBuffer, length) ? Classified::kGoOn : Classified::kTurnEnds;
     case 0x84:
       return handle_location_data(sendBuffer, length) ? Classified::kGoOn : Classified::kTurnEnds;
     default:
@@ -120,6 +124,7 @@ void ipsc_thread_start() {
   printf("%s", "\033[0;33m");
   printf("%s", "\033[0m");
   printf("%s", "\033[0m");
+  reset_moto_to_hytera();
   turn_counter = 0;
   reset_location_data();
 }

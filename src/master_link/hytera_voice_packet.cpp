@@ -160,14 +160,14 @@ void write_burst_bit(unsigned char* packet, unsigned int k, unsigned char bit) {
           : static_cast<unsigned char>(b & ~burst_bit_mask(k));
 }
 
+}  // namespace
+
 // Frame 1 (the second of the burst) is split around the 48-bit centre.
-unsigned int ambe_bit_position(unsigned int n, unsigned int j) {
+unsigned int hyt_ambe_burst_bit(unsigned int n, unsigned int j) {
   if (n == 0) return HYT_BIT_FRAME1 + j;
   if (n == 2) return HYT_BIT_FRAME3 + j;
   return j < 36 ? HYT_BIT_FRAME2_FIRST + j : HYT_BIT_FRAME2_SECOND + (j - 36);
 }
-
-}  // namespace
 
 const unsigned char* hyt_voice_template(unsigned int position) {
   return (position >= 1 && position <= 6) ? voice_templates[position - 1] : nullptr;
@@ -296,14 +296,14 @@ bool hyt_write_burst_bits(unsigned char* packet, unsigned int first, unsigned in
 
 bool hyt_get_ambe_frame(const unsigned char* packet, unsigned int n, unsigned char* bits72) {
   if (n > 2) return false;
-  for (unsigned int j = 0; j < HYT_AMBE_FRAME_BITS; ++j) bits72[j] = read_burst_bit(packet, ambe_bit_position(n, j));
+  for (unsigned int j = 0; j < HYT_AMBE_FRAME_BITS; ++j) bits72[j] = read_burst_bit(packet, hyt_ambe_burst_bit(n, j));
   return true;
 }
 
 bool hyt_put_ambe_frame(unsigned char* packet, unsigned int n, const unsigned char* bits72) {
   if (n > 2) return false;
   for (unsigned int j = 0; j < HYT_AMBE_FRAME_BITS; ++j)
-    write_burst_bit(packet, ambe_bit_position(n, j), bits72[j] & 1u);
+    write_burst_bit(packet, hyt_ambe_burst_bit(n, j), bits72[j] & 1u);
   return true;
 }
 

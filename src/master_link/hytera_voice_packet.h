@@ -153,6 +153,9 @@ bool hyt_read_burst_bits(const unsigned char* packet, unsigned int first, unsign
 bool hyt_write_burst_bits(unsigned char* packet, unsigned int first, unsigned int count,
                           const unsigned char* bits);
 
+// Burst bit that carries bit j (0..71) of AMBE+2 frame n (0..2).
+unsigned int hyt_ambe_burst_bit(unsigned int n, unsigned int j);
+
 // AMBE+2 air frame n (0..2) of a voice burst as 72 bits: frame 0 at burst
 // bits 0..71, frame 1 at 72..107 then 156..191, frame 2 at 192..263.
 // False for n beyond 2.

@@ -4,6 +4,9 @@
 // once to MasterIP:62006. Runs inside the receive loop of the thread that
 // reads the Motorola-side socket; all state here belongs to that thread.
 
+// Destination port of the voice packets at MasterIP; the master's voice port.
+extern int hytera_voice_port;
+
 // The packet built last (the first 72 bytes are sent); zero at thread start.
 extern unsigned char sendhyt[100];
 

@@ -1,0 +1,175 @@
+#include "voice/moto_to_hytera.h"
+
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+
+#include "coding/AMBEplus2_33.h"
+#include "coding/decode48bit.h"
+#include "ipsc/moto_voice_packet.h"
+#include "main/byte_order.h"
+#include "main/config.h"
+#include "main/log_time.h"
+#include "main/sockets.h"
+#include "main/udp_io.h"
+#include "master_link/hytera_voice_packet.h"
+
+unsigned char sendhyt[100];
+int hytera_voice_port = LISTEN_REPEATER_AUDIO_PORT;
+
+namespace {
+
+// Bytes each burst type reads: a voice burst up to the last AMBE byte (51),
+// headers and terminators up to the burst type (30). A shorter datagram
+// would convert stale bytes of an earlier one left in the receive buffer.
+constexpr int kVoiceBurstMinLength = MOTO_OFS_VOICE + MOTO_VOICE_FIELD_LEN;
+constexpr int kControlBurstMinLength = MOTO_OFS_BURST_TYPE + 1;
+
+unsigned int superframe_position = 1;  // 1..6 for bursts A..F
+uint16_t last_sequence = 0;
+// The duplicate filter compares only after a first packet was accepted: a
+// first packet with sequence 0 is no duplicate (many masters start there).
+bool have_last_sequence = false;
+// Nothing built yet: a resend would put 72 zero bytes on the air.
+bool sendhyt_built = false;
+
+struct MotoFields {
+  unsigned char opcode;
+  uint32_t peer_id;
+  uint32_t source;
+  uint32_t destination;
+  uint16_t sequence;
+};
+
+MotoFields read_fields(const unsigned char* p) {
+  return {p[MOTO_OFS_OPCODE], get_be32(p + MOTO_OFS_PEER_ID), get_be24(p + MOTO_OFS_SOURCE),
+          get_be24(p + MOTO_OFS_DESTINATION),
+          static_cast<uint16_t>(p[MOTO_OFS_RTP_SEQUENCE] << 8 | p[MOTO_OFS_RTP_SEQUENCE + 1])};
+}
+
+// False when the packet repeats the last accepted RTP sequence number.
+bool passes_duplicate_filter(uint16_t sequence) {
+  if (have_last_sequence && sequence == last_sequence) return false;
+  last_sequence = sequence;
+  have_last_sequence = true;
+  return true;
+}
+
+void set_call_type(const MotoFields& f) {
+  if (f.opcode == MOTO_OPCODE_PRIVATE_VOICE) hyt_set_call_type(sendhyt, HYT_CALL_PRIVATE);
+}
+
+void load(const unsigned char* hytera_template) {
+  memcpy(sendhyt, hytera_template, HYT_PACKET_LEN);
+  sendhyt_built = true;
+}
+
+void send_to_master() {
+  if (!sendhyt_built) return;
+  udp_send_to(Local_Repeater_audio_srv_sock, sendhyt, HYT_PACKET_LEN, MasterIP, hytera_voice_port);
+}
+
+// Returns 0 when the turn ends (duplicate), 1 otherwise.
+int voice_header(const unsigned char* p, const MotoFields& f) {
+  const unsigned char marker = p[MOTO_OFS_RTP_MARKER_PT];
+  if (marker == MOTO_RTP_FIRST_HEADER || marker == MOTO_RTP_VOICE) {
+    load(marker == MOTO_RTP_FIRST_HEADER ? sync_hyt : start_hyt);
+    set_call_type(f);
+    hyt_set_destination(sendhyt, f.destination);
+    hyt_set_sequence(sendhyt, f.sequence);
+    if (!passes_duplicate_filter(f.sequence)) return 0;
+    hyt_set_source(sendhyt, f.source);
+    hyt_set_burst_source(sendhyt, f.source);
+    if (marker == MOTO_RTP_FIRST_HEADER) {
+      refresh_ts();
+      printf("%s Moto RX+ slot:2 destination_id:%i source_id:%i rptr_id:%i\n", ts,
+             static_cast<int>(f.destination), static_cast<int>(f.source), static_cast<int>(f.peer_id));
+    }
+  }
+  superframe_position = 1;
+  send_to_master();
+  return 1;
+}
+
+int terminator(const MotoFields& f) {
+  load(ende_hyt);
+  set_call_type(f);
+  hyt_set_destination(sendhyt, f.destination);
+  hyt_set_sequence(sendhyt, f.sequence);
+  if (!passes_duplicate_filter(f.sequence)) return 0;
+  hyt_set_source(sendhyt, f.source);
+  refresh_ts();
+  printf("%s Moto RX- ID:%i\n", ts, static_cast<int>(f.source));
+  send_to_master();
+  return 1;
+}
+
+// Embedded link control of a group call (FLCO 0, FID 0, no service
+// options) — also for private calls, as the network expects.
+void embedded_fragment(const unsigned char* p, unsigned int fragment, unsigned char* bits32) {
+  unsigned char head[3] = {0, 0, 0};
+  unsigned char destination[3], source[3];
+  memcpy(destination, p + MOTO_OFS_DESTINATION, 3);
+  memcpy(source, p + MOTO_OFS_SOURCE, 3);
+  unsigned char block[128];
+  encode_MultiBlockEmbeddedLC(head, destination, source, block);
+  memcpy(bits32, block + 32 * fragment, 32);
+}
+
+int voice_burst(const unsigned char* p, int length, const MotoFields& f) {
+  if (moto_is_burst_a(p, length)) superframe_position = 1;
+  if (!passes_duplicate_filter(f.sequence)) return 0;
+  load(hyt_voice_template(superframe_position));
+  set_call_type(f);
+
+  // Bursts B..E carry the four fragments of the embedded link control; A
+  // keeps the voice sync and F the null embedded signalling of its template.
+  if (superframe_position >= 2 && superframe_position <= 5) {
+    unsigned char fragment[HYT_EMBEDDED_BITS];
+    embedded_fragment(p, superframe_position - 2, fragment);
+    hyt_put_embedded_signalling(sendhyt, fragment);
+  }
+  for (unsigned int n = 0; n < 3; ++n) {
+    unsigned char voice[MOTO_VOICE_FRAME_BITS];
+    unsigned char coded[HYT_AMBE_FRAME_BITS];
+    moto_get_voice_frame(p, length, n, voice);
+    codiere_AMBEplus2_33(coded, 2, voice);
+    hyt_put_ambe_frame(sendhyt, n, coded);
+  }
+  hyt_set_sequence(sendhyt, f.sequence);
+  hyt_set_source(sendhyt, f.source);
+  hyt_set_destination(sendhyt, f.destination);
+  superframe_position = superframe_position == 6 ? 1 : superframe_position + 1;
+  send_to_master();
+  return 1;
+}
+
+}  // namespace
+
+void reset_moto_to_hytera() {
+  memset(sendhyt, 0, sizeof sendhyt);
+  sendhyt_built = false;
+  superframe_position = 1;
+  last_sequence = 0;
+  have_last_sequence = false;
+}
+
+int handle_moto_voice(const unsigned char* packet, int length) {
+  if (!moto_is_slot2(packet, length)) return 1;
+  unsigned int burst_type = 0;
+  if (length < kControlBurstMinLength || !moto_get_burst_type(packet, length, &burst_type)) return 1;
+  const MotoFields fields = read_fields(packet);
+  switch (burst_type) {
+    case MOTO_BURST_TYPE_HEADER:
+      return voice_header(packet, fields);
+    case MOTO_BURST_TYPE_TERMINATOR:
+      return terminator(fields);
+    case MOTO_BURST_TYPE_VOICE:
+      if (length < kVoiceBurstMinLength) return 1;
+      return voice_burst(packet, length, fields);
+    default:
+      // Whatever else comes on the voice opcodes repeats the packet built last.
+      send_to_master();
+      return 1;
+  }
+}
