@@ -31,6 +31,7 @@ struct Outcome {
 class MotoToHytera : public ::testing::Test {
  protected:
   void SetUp() override {
+    init_Golay_23_12();
     snprintf(MasterIP, sizeof MasterIP, "127.0.0.1");
     hytera_voice_port = master_.port();
     Local_Repeater_audio_srv_sock = bridge_.fd();

@@ -16,6 +16,7 @@
 #include "main/supervision.h"
 #include "master_link/rdac.h"
 #include "master_link/service_port.h"
+#include "voice/hytera_to_moto.h"
 
 char RptrFw[13];
 
@@ -77,6 +78,7 @@ void start_worker_threads() {
   pthread_create(&thread, nullptr, send_voice_to_hytera, nullptr);
   pthread_create(&thread, nullptr, repeater_rdac, nullptr);
   pthread_create(&thread, nullptr, localrepeater_handler, nullptr);
+  pthread_create(&thread, nullptr, send_voice_to_motorola, nullptr);
 }
 
 int bridge_main() {

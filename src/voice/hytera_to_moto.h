@@ -31,12 +31,14 @@ extern void (*v2m_sleep_us)(unsigned int us);
 // state cleared (tests call it between cases).
 void v2m_reset();
 
-// First step of each pass: the transmit time-out. Returns 1 when the call
-// timed out (the pass then ends without a receive), else 0.
+// The transmit time-out: a relayed call with no voice packet for more than
+// 2 s (by the seconds of the clock) ends without a terminator. Returns 1
+// when it ended the call, else 0.
 int v2m_check_timeout();
 
-// The rest of a pass for a datagram already in v2m_Buffer, `length` as the
-// receive returned it (at most 72; negative for an error).
+// One pass for a datagram already in v2m_Buffer, `length` as the receive
+// returned it (at most 72; negative for an error): the time-out, judged on
+// its arrival, then the "A" echo or the voice packet.
 void v2m_handle_datagram(int length);
 
 // Thread entry; never returns.

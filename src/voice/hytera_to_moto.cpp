@@ -1,0 +1,343 @@
+#include "voice/hytera_to_moto.h"
+
+#include <netinet/in.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "coding/AMBEplus2_33.h"
+#include "ipsc/ipsc_peer.h"
+#include "ipsc/moto_voice_packet.h"
+#include "main/byte_order.h"
+#include "main/config.h"
+#include "main/log_time.h"
+#include "main/sockets.h"
+#include "main/supervision.h"
+#include "main/udp_io.h"
+#include "master_link/hytera_voice_packet.h"
+
+unsigned char v2m_Buffer[224];
+int transmitting;
+int send_header;
+uint32_t dmr_id;
+int v2m_seq_num;
+unsigned char flctrl[4];
+uint32_t mot_time = 1000000000u;
+unsigned char rx[3];
+
+namespace {
+
+void monotonic_clock(timeval* now) {
+  // Pacing and the time-out measure intervals; a wall clock that NTP sets
+  // after boot would make them jump.
+  timespec reading{};
+  clock_gettime(CLOCK_MONOTONIC, &reading);
+  now->tv_sec = reading.tv_sec;
+  now->tv_usec = static_cast<suseconds_t>(reading.tv_nsec / 1000);
+}
+
+void real_sleep(unsigned int us) { usleep(us); }
+
+}  // namespace
+
+void (*v2m_clock)(timeval* now) = monotonic_clock;
+void (*v2m_sleep_us)(unsigned int us) = real_sleep;
+
+namespace {
+
+constexpr long kPacingWindowUs = 30000;   // a send closer than this to the last one is held back
+constexpr long kBurstSpacingUs = 59000;   // ... to leave this long after it
+constexpr time_t kTxTimeoutSeconds = 2;
+constexpr unsigned int kRtpTicksPerDatagram = 480;  // 60 ms at 8 kHz
+
+int v2m_recvlen2;
+unsigned char v2m_PacketType;
+unsigned char v2m_slot;
+uint32_t v2m_srcID;
+uint32_t v2m_dstID;
+uint32_t dmr_id_tmp;
+int v2m_pac_num;
+unsigned int old_v2m_pac_num;
+unsigned int delay;
+unsigned int send_w;
+unsigned char v2m_MPayloadbits[HYT_AMBE_FRAME_BITS];
+// Kept from one frame to the next: an uncorrectable frame repeats the last
+// good one.
+unsigned char v2m_Send_bits[MOTO_VOICE_FRAME_BITS + 1];
+timeval last_send;
+timeval last_voice_packet;
+timeval now;
+
+// The fields of the packet in hand, read from it as it travels.
+struct HyteraFields {
+  unsigned char kind;
+  unsigned char slot;
+  uint32_t source;
+  uint32_t destination;
+  uint16_t sequence;
+  unsigned char frame_type;
+  unsigned char call_type;
+};
+
+HyteraFields packet_fields;
+
+long microseconds_between(const timeval& from, const timeval& to) {
+  return static_cast<long>(to.tv_sec - from.tv_sec) * 1000000L + static_cast<long>(to.tv_usec - from.tv_usec);
+}
+
+void log_receive_start(unsigned int slot) {
+  printf("\n");
+  for (int i = 0; i < 78; ++i) putchar('_');
+  printf("\n%s RX SLOT=%i DST_ID=%i SRC_ID=%i TYPE=Voice\n", ts, slot, static_cast<int>(v2m_dstID),
+         static_cast<int>(v2m_srcID));
+}
+
+// The RX / END lines for every slot. Only slots 1 and 2 have a flag; any
+// other slot value is logged on every packet and never relayed.
+void log_slot_activity() {
+  const bool tracked = v2m_slot == 1 || v2m_slot == 2;
+  if (!tracked || rx[v2m_slot] == 0) {
+    if (tracked) rx[v2m_slot] = 1;
+    log_receive_start(v2m_slot);
+  }
+  if (v2m_PacketType == HYT_KIND_END) {
+    printf("%s VOICE RX SLOT %i END USER_ID=%i \n", ts, v2m_slot, static_cast<int>(v2m_srcID));
+    if (tracked) rx[v2m_slot] = 0;
+  }
+}
+
+// A second talker on the same group while a call is relayed is dropped.
+bool is_doubling() {
+  if (transmitting != 1 || packet_fields.call_type != HYT_CALL_GROUP || packet_fields.frame_type == HYT_FT_SYNC)
+    return false;
+  dmr_id_tmp = packet_fields.source;
+  if (dmr_id == 0) {
+    dmr_id = dmr_id_tmp;
+    return false;
+  }
+  if (dmr_id == dmr_id_tmp) return false;
+  v2m_pac_num = packet_fields.sequence;
+  printf("Doubling DMR-IDs: %d %d in %d/-1\r\n", static_cast<int>(dmr_id), static_cast<int>(dmr_id_tmp),
+         v2m_pac_num);
+  return true;
+}
+
+void fill_common(unsigned char* d) {
+  const unsigned char opcode =
+      packet_fields.call_type == HYT_CALL_PRIVATE ? MOTO_OPCODE_PRIVATE_VOICE : MOTO_OPCODE_GROUP_VOICE;
+  moto_fill_common(d, opcode, MyBridgeID, static_cast<unsigned char>(v2m_seq_num), packet_fields.source,
+                   packet_fields.destination, flctrl, packet_fields.sequence);
+  v2m_pac_num = packet_fields.sequence;
+}
+
+void stamp_rtp_time(unsigned char* d) {
+  mot_time += kRtpTicksPerDatagram;
+  moto_set_rtp_timestamp(d, mot_time);
+}
+
+// Bursts that reach the network in a bunch leave about 59 ms apart.
+void pace(bool log_delay) {
+  timeval current{};
+  v2m_clock(&current);
+  const long gap = microseconds_between(last_send, current);
+  delay = static_cast<unsigned int>(gap);
+  if (gap >= 0 && gap < kPacingWindowUs) {
+    const long wait = kBurstSpacingUs - gap;
+    v2m_sleep_us(static_cast<unsigned int>(wait));
+    if (log_delay) printf("%s add delay: %ldus to pacnum: %d\n", ts, wait, v2m_pac_num);
+  }
+}
+
+void send_to_repeater(const unsigned char* d, unsigned int length) {
+  v2m_clock(&last_send);
+  sockaddr_in repeater{};
+  // Until the Motorola side has sent anything there is nobody to send to.
+  if (!get_fromUser2(&repeater)) return;
+  udp_send_to_address(Quorvix_sock, d, length, repeater);
+}
+
+void start_call(bool with_start) {
+  dmr_id = 0;
+  v2m_seq_num = v2m_seq_num == 255 ? 0 : v2m_seq_num + 1;
+  if (with_start)
+    printf("%s PTT ON %d\n", ts, v2m_seq_num);
+  else
+    printf("%s PTT ON without START %d\n", ts, v2m_seq_num);
+  old_v2m_pac_num = 0;
+  srand(static_cast<unsigned int>(time(nullptr)));
+  for (unsigned char& b : flctrl) b = static_cast<unsigned char>(rand() % 255);
+  send_header = 1;
+}
+
+void voice_header() {
+  const unsigned int sequence = packet_fields.sequence;
+  if (send_header == 0) {
+    start_call(packet_fields.frame_type == HYT_FT_VOICE_HEADER);
+    moto_set_rtp_marker_pt(Voice_moto66, MOTO_RTP_FIRST_HEADER);
+  } else {
+    moto_set_rtp_marker_pt(Voice_moto66, MOTO_RTP_VOICE);
+  }
+  fill_common(Voice_moto66);
+  dmr_id = packet_fields.source;
+  if (sequence != 0 && sequence <= old_v2m_pac_num) {
+    printf("O_err: %d %d\n", static_cast<int>(old_v2m_pac_num), static_cast<int>(sequence));
+    return;
+  }
+  if (old_v2m_pac_num + 1 != sequence && old_v2m_pac_num != 0 && sequence != 0)
+    printf("F_err: %d %d\n", static_cast<int>(old_v2m_pac_num), static_cast<int>(sequence));
+  old_v2m_pac_num = sequence;
+  stamp_rtp_time(Voice_moto66);
+  moto_set_lc_identifiers(Voice_moto66, packet_fields.destination, packet_fields.source);
+  const unsigned int length = moto_sign(Voice_moto66, MOTO_HEADER_SIGNED);
+  if (transmitting == 1)
+    pace(true);
+  else
+    transmitting = 1;
+  send_to_repeater(Voice_moto66, length);
+}
+
+// The swapped copy holds the burst in air order from byte 26 on.
+unsigned char swapped_air_bit(unsigned int k) {
+  return (v2m_Buffer[HYT_OFS_BURST + k / 8] >> (7 - k % 8)) & 1u;
+}
+
+// Decodes the three frames of the burst into the voice field of Voice_moto.
+void decode_voice_frames() {
+  int total_errors = 0;
+  for (unsigned int n = 0; n < 3; ++n) {
+    for (unsigned int j = 0; j < HYT_AMBE_FRAME_BITS; ++j) v2m_MPayloadbits[j] = swapped_air_bit(hyt_ambe_burst_bit(n, j));
+    char err_a = 0;
+    char err_b = 0;
+    decodiere_AMBEplus2_33(v2m_MPayloadbits, &err_a, &err_b, 2, v2m_Send_bits);
+    total_errors += err_a + err_b;
+    v2m_Send_bits[MOTO_VOICE_FRAME_BITS] = 0;
+    if (err_a > 3 || (err_a > 1 && err_b > 2))
+      printf("AMBE %u, Err_A = %d Err_B = %d\r\n", n + 1, err_a, err_b);
+    moto_put_voice_frame(Voice_moto, n, v2m_Send_bits);
+  }
+  if (total_errors > 0) printf("BER : %f%%\r\n", total_errors * 100.0 / 141);
+}
+
+void voice_burst() {
+  send_header = 0;
+  const unsigned int position = hyt_voice_position(packet_fields.frame_type);
+  send_w = moto_load_burst(Voice_moto, position);
+  if (send_w == 0) return;
+  fill_common(Voice_moto);
+  const unsigned int sequence = packet_fields.sequence;
+  if (sequence != 0 && sequence <= old_v2m_pac_num) return;
+  if (old_v2m_pac_num + 1 != sequence && sequence != 0)
+    printf("Ferr: %d %d\n", static_cast<int>(old_v2m_pac_num), static_cast<int>(sequence));
+  old_v2m_pac_num = sequence;
+  stamp_rtp_time(Voice_moto);
+  if (packet_fields.frame_type == HYT_FT_BURST_E)
+    moto_set_burst_e_identifiers(Voice_moto, packet_fields.destination, packet_fields.source);
+  decode_voice_frames();
+  const unsigned int length = moto_sign(Voice_moto, send_w);
+  pace(true);
+  send_to_repeater(Voice_moto, length);
+}
+
+void voice_terminator() {
+  printf("%s PTT OFF %d\n", ts, v2m_seq_num);
+  transmitting = 0;
+  send_header = 0;
+  dmr_id = 0;
+  fill_common(Voice_moto64);
+  const unsigned int sequence = packet_fields.sequence;
+  if (sequence <= old_v2m_pac_num) return;
+  old_v2m_pac_num = sequence;
+  moto_set_lc_identifiers(Voice_moto64, packet_fields.destination, packet_fields.source);
+  stamp_rtp_time(Voice_moto64);
+  const unsigned int length = moto_sign(Voice_moto64, MOTO_TERMINATOR_SIGNED);
+  pace(false);
+  send_to_repeater(Voice_moto64, length);
+}
+
+HyteraFields read_fields(const unsigned char* p) {
+  return {static_cast<unsigned char>(hyt_kind(p)), static_cast<unsigned char>(hyt_slot(p)), hyt_source(p),
+          hyt_destination(p), hyt_sequence(p), hyt_frame_type(p), hyt_call_type(p)};
+}
+
+}  // namespace
+
+void v2m_reset() {
+  v2m_clock(&now);
+  last_send = now;
+  last_voice_packet = now;
+  transmitting = 0;
+  send_header = 0;
+  dmr_id = 0;
+  memset(rx, 0, sizeof rx);
+  memset(v2m_Send_bits, 0, sizeof v2m_Send_bits);
+}
+
+int v2m_check_timeout() {
+  v2m_clock(&now);
+  if (transmitting != 1 || now.tv_sec - last_voice_packet.tv_sec <= kTxTimeoutSeconds) return 0;
+  refresh_ts();
+  printf("%s TX TIMEOUT %d\n", ts, v2m_seq_num);
+  transmitting = 0;
+  send_header = 0;
+  dmr_id = 0;
+  rx[2] = 0;
+  return 1;
+}
+
+void v2m_handle_datagram(int length) {
+  v2m_recvlen2 = length;
+  // The time-out is judged on the arrival of each datagram, and a voice
+  // packet is stamped with its own arrival: the receive blocks, so a clock
+  // read before it would make the first packet after a quiet spell look old.
+  v2m_check_timeout();
+  if (length == 1 && v2m_Buffer[0] == 'A') {
+    if (master_timer > 0) master_timer = 15;
+    return;
+  }
+  if (!hyt_is_voice_datagram(length)) return;
+
+  packet_fields = read_fields(v2m_Buffer);
+  v2m_PacketType = packet_fields.kind;
+  v2m_slot = packet_fields.slot;
+  v2m_srcID = packet_fields.source;
+  v2m_dstID = packet_fields.destination;
+  refresh_ts();
+  log_slot_activity();
+  if (v2m_slot != 2) return;
+
+  hyt_swap_pairs(v2m_Buffer);
+  if (is_doubling()) return;
+  if (v2m_PacketType == HYT_KIND_END) {
+    voice_terminator();
+  } else if (v2m_PacketType == HYT_KIND_VOICE) {
+    last_voice_packet = now;
+    send_w = 0;
+    if (packet_fields.frame_type == HYT_FT_VOICE_HEADER ||
+        (packet_fields.frame_type == HYT_FT_BURST_F && transmitting == 0))
+      voice_header();
+    else
+      voice_burst();
+  }
+}
+
+void* send_voice_to_motorola(void*) {
+  v2m_reset();
+  printf("%s", "\033[0;33m");
+  puts("Start Voice to Motorola Pthread\n");
+  printf("%s", "\033[0;33m");
+  printf("%s", "\033[0m");
+  printf("%s", "\033[0m");
+  for (;;) {
+    if (Local_Repeater_audio_srv_sock < 0) {
+      // The voice socket never opened: nothing will ever arrive.
+      sleep(1);
+      continue;
+    }
+    const ssize_t length =
+        udp_receive(Local_Repeater_audio_srv_sock, v2m_Buffer, V2M_RECEIVE_LIMIT, nullptr);
+    v2m_handle_datagram(static_cast<int>(length));
+  }
+}
