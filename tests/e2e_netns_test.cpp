@@ -17,8 +17,11 @@
 #include <thread>
 #include <vector>
 
+#include "../sim/common/dmr_burst_decoder.h"
+#include "coding/decode48bit.h"
 #include "support/daemon_runner.h"
 #include "support/test_support.h"
+#include "support/voice_packets.h"
 
 namespace {
 
@@ -194,6 +197,102 @@ TEST(E2eNetwork, RegistersKeepsAliveLogsInAndAnnounces) {
   EXPECT_EQ(peer_95.size(), 19u);
   EXPECT_TRUE(signed_with_key(peer_95));
   EXPECT_TRUE(daemon.wait_for("Login PEER-ID:7 from IP:192.0.2.2\n", 2000));
+  EXPECT_TRUE(daemon.running());
+}
+
+// One call each way through the running daemon. Motorola voice crosses
+// whether or not the network master is logged in, and the Motorola side is
+// reachable as soon as the repeater has sent anything.
+TEST(E2eNetwork, CallsCrossBothWays) {
+  TestNetwork net;
+  if (!net.ok) GTEST_SKIP() << "needs root and iproute2 to make network namespaces";
+  PeerSocket repeater(net.peer_ns, kRepeaterPort);
+  PeerSocket master_voice(net.peer_ns, 62006);
+  ASSERT_TRUE(repeater.ok() && master_voice.ok());
+  ScratchDir dir;
+  dir.write_file("vexaqv.cfg", bridge_config());
+  DaemonRunner daemon(dir.path(), net.bridge_ns);
+  ASSERT_EQ(repeater.receive_matching(15000, 0x90).size(), 24u) << daemon.output();
+  repeater.send_to_bridge(kRepeaterPort, Bytes(26, 0));
+  ASSERT_EQ(repeater.receive_matching(2000, 0x92).size(), 15u);
+  init_Golay_23_12();  // for the test's own decoding below
+  std::mt19937 rng(42);
+  const voicetest::Call call{3100001, 2623, false, true};
+
+  // Motorola to Hytera: sync, header, two superframes, end.
+  std::vector<Bytes> moto_call = {voicetest::moto_header(call, 1, 0xDD), voicetest::moto_header(call, 2, 0x5D)};
+  std::vector<voicetest::BurstFrames> sent_frames;
+  for (unsigned int i = 0; i < 12; ++i) {
+    sent_frames.push_back(voicetest::random_burst(rng));
+    moto_call.push_back(voicetest::moto_burst(call, static_cast<uint16_t>(3 + i), i % 6 + 1, sent_frames.back()));
+  }
+  moto_call.push_back(voicetest::moto_terminator(call, 15));
+  for (const Bytes& d : moto_call) {
+    repeater.send_to_bridge(kRepeaterPort, d);
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  std::vector<Bytes> hytera;
+  for (Bytes d; (d = master_voice.receive_matching(2000, -1, 72)).size() == 72;) {
+    hytera.push_back(d);
+    if (hytera.size() == moto_call.size()) break;
+  }
+  ASSERT_EQ(hytera.size(), moto_call.size()) << daemon.output();
+  EXPECT_EQ(hytera.front()[8], 0x02);
+  EXPECT_EQ(hytera[1][19], 0x11);
+  EXPECT_EQ(hytera.back()[8], 0x03);
+  unsigned char head[3], dest[3], src[3];
+  int lc_blocks = 0;
+  for (unsigned int i = 0; i < 12; ++i) {
+    const Bytes& p = hytera[2 + i];
+    voicetest::BurstFrames frames{};
+    ASSERT_TRUE(voicetest::decode_hytera_frames(p, &frames));
+    EXPECT_EQ(frames, sent_frames[i]) << i;
+    dmrtest::Burst air{};
+    hyt_get_burst(p.data(), air.data());
+    const unsigned int position = i % 6;
+    if (position == 0) {
+      EXPECT_EQ(dmrtest::get_bits(air.data(), 108, 48), dmrtest::kVoiceSyncBs);
+      continue;
+    }
+    const uint8_t lcss[6] = {0, 1, 3, 3, 2, 0};
+    const uint16_t emb = static_cast<uint16_t>(dmrtest::get_bits(air.data(), 108, 8) << 8 |
+                                               dmrtest::get_bits(air.data(), 148, 8));
+    EXPECT_EQ(emb, dmrtest::emb_codeword(1, 0, lcss[position])) << i;
+    unsigned char fragment[32];
+    for (unsigned int k = 0; k < 32; ++k) fragment[k] = static_cast<unsigned char>(dmrtest::get_bit(air.data(), 116 + k));
+    if (lcss[position] != 0 && capture_stdout([&] {
+          if (addData(fragment, lcss[position], head, dest, src) == 1) ++lc_blocks;
+        }) != "") {
+      ADD_FAILURE() << "embedded LC decoder complained at burst " << i;
+    }
+  }
+  EXPECT_EQ(lc_blocks, 2);
+  EXPECT_EQ(Bytes(dest, dest + 3), Bytes({0x00, 0x0A, 0x3F}));
+  EXPECT_EQ(Bytes(src, src + 3), Bytes({0x2F, 0x4D, 0x61}));
+  EXPECT_TRUE(daemon.wait_for(" Moto RX+ slot:2 destination_id:2623 source_id:3100001 rptr_id:12345\n", 2000));
+
+  // Hytera to Motorola: header, six bursts 60 ms apart, end.
+  std::vector<Bytes> network_call = {voicetest::hytera_header(call, 1)};
+  sent_frames.clear();
+  for (unsigned int position = 1; position <= 6; ++position) {
+    sent_frames.push_back(voicetest::random_burst(rng));
+    network_call.push_back(voicetest::hytera_burst(call, static_cast<uint16_t>(1 + position), position, sent_frames.back()));
+  }
+  network_call.push_back(voicetest::hytera_end(call, 8));
+  for (const Bytes& d : network_call) {
+    master_voice.send_to_bridge(62006, d);
+    std::this_thread::sleep_for(std::chrono::milliseconds(60));
+  }
+  const size_t lengths[] = {66, 62, 67, 67, 67, 76, 67, 64};
+  for (size_t i = 0; i < network_call.size(); ++i) {
+    Bytes d = repeater.receive_matching(2000, 0x80);
+    ASSERT_EQ(d.size(), lengths[i]) << i << daemon.output();
+    EXPECT_TRUE(signed_with_key(d)) << i;
+    if (i >= 1 && i <= 6) {
+      EXPECT_EQ(voicetest::moto_frames(d), sent_frames[i - 1]) << i;
+    }
+  }
+  EXPECT_TRUE(daemon.wait_for(" PTT OFF 1\n", 2000));
   EXPECT_TRUE(daemon.running());
 }
 
