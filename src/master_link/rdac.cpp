@@ -115,6 +115,15 @@ void fill_rdac_templates() {
   put_le32(rdac71 + 29, static_cast<uint32_t>(RptrQRGtx));
 }
 
+void rdac_handle_answer(long length) {
+  // An acknowledgement only counts from a master we are logged in to; a late
+  // one after the login lapsed must not cut short the next login's schedule.
+  if (length == RDAC_ANSWER_LENGTH && master_online > 0) {
+    Start_rdac = 0;
+    puts("Local_Repeater_rdac ");
+  }
+}
+
 void rdac_turn(void (*sleep_s)(unsigned)) {
   if (Start_rdac > 0) {
     if (++Start_rdac > RDAC_ROUNDS_END) Start_rdac = 0;
@@ -127,14 +136,8 @@ void rdac_turn(void (*sleep_s)(unsigned)) {
     udp_send_to(Local_Repeater_audio_srv_sock, rdac71, sizeof rdac71, MasterIP,
                 rdac_master_port);
   }
-  ssize_t length =
-      udp_receive(Local_Repeater_rdac_srv_sock, rdacBuffer, sizeof rdacBuffer, &fromRepeater_rdac_srv);
-  // An acknowledgement only counts from a master we are logged in to; a late
-  // one after the login lapsed must not cut short the next login's schedule.
-  if (length == RDAC_ANSWER_LENGTH && master_online > 0) {
-    Start_rdac = 0;
-    puts("Local_Repeater_rdac ");
-  }
+  rdac_handle_answer(
+      udp_receive(Local_Repeater_rdac_srv_sock, rdacBuffer, sizeof rdacBuffer, &fromRepeater_rdac_srv));
 }
 
 void* repeater_rdac(void*) {

@@ -22,6 +22,11 @@ extern int rdac_master_port;
 // the same settings gives the same bytes.
 void fill_rdac_templates();
 
+// What one receive on the RDAC port brought (`length` as the receive returned
+// it, -1 for nothing; the bytes are in rdacBuffer): a 24-byte answer while
+// logged in ends the announcements.
+void rdac_handle_answer(long length);
+
 // One turn of the announcement loop without its 1 ms pause: the announcement
 // due (after sleep_s(6)), then one receive on the RDAC port.
 void rdac_turn(void (*sleep_s)(unsigned));

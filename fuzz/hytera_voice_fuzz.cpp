@@ -1,0 +1,123 @@
+// The Hytera-side voice thread: every datagram the network master sends to
+// port 62006 ("A" echoes and 72-byte voice packets of every kind and
+// frame-type code), as sequences that carry the call state from one to the
+// next, on a fake clock so that pacing and the transmit time-out run
+// without sleeping. Everything the path signs and sends to the Motorola
+// side is caught on a loopback socket and its trailer checked with
+// OpenSSL's HMAC-SHA1.
+//
+// Record format (fuzz_support.h): length byte 0..72 is the datagram length,
+// 73..254 a longer datagram cut to 72 by the receive, 255 a failed receive;
+// the control byte is the time since the previous datagram: below 200 in
+// milliseconds, from 200 on in steps of 250 ms (up to 14 s).
+#include <arpa/inet.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+
+#include "fuzz_support.h"
+#include "ipsc/ipsc_peer.h"
+#include "ipsc/moto_voice_packet.h"
+#include "main/sockets.h"
+#include "main/supervision.h"
+#include "voice/hytera_to_moto.h"
+
+namespace {
+
+timeval fake_now;
+int capture_fd = -1;
+unsigned slept_us_last;
+
+void advance(long us) {
+  long total = fake_now.tv_usec + us;
+  fake_now.tv_sec += total / 1000000;
+  fake_now.tv_usec = static_cast<suseconds_t>(total % 1000000);
+}
+
+void fake_clock(timeval* now) { *now = fake_now; }
+
+void fake_sleep(unsigned int us) {
+  // Bunched bursts are held back to leave 59 ms after the previous send.
+  FUZZ_CHECK(us > 29000 && us <= 59000);
+  slept_us_last = us;
+  advance(us);
+}
+
+int udp_socket_on_loopback(sockaddr_in* bound) {
+  int fd = socket(AF_INET, SOCK_DGRAM | SOCK_NONBLOCK, 0);
+  if (fd < 0) abort();
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  if (bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) abort();
+  socklen_t length = sizeof address;
+  getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
+  if (bound) *bound = address;
+  return fd;
+}
+
+// Every datagram sent toward the repeater is a whole, signed Motorola voice
+// datagram of timeslot 2.
+void check_sent() {
+  unsigned char datagram[512];
+  for (;;) {
+    ssize_t n = recv(capture_fd, datagram, sizeof datagram, MSG_DONTWAIT);
+    if (n < 0) return;
+    const size_t length = static_cast<size_t>(n);
+    FUZZ_CHECK(length == MOTO_HEADER_LEN || length == MOTO_TERMINATOR_LEN || length == MOTO_BURST_A_LEN ||
+               length == MOTO_BURST_BCDF_LEN || length == MOTO_BURST_E_LEN);
+    FUZZ_CHECK(datagram[0] == MOTO_OPCODE_GROUP_VOICE || datagram[0] == MOTO_OPCODE_PRIVATE_VOICE);
+    FUZZ_CHECK(datagram[MOTO_OFS_CALL_FLAGS] & MOTO_FLAG_SLOT2);
+    FUZZ_CHECK(fuzz_signature_ok(datagram, length));
+  }
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
+  fuzz_prepare_bridge();
+  fuzz_quiet_stdout();
+  v2m_clock = fake_clock;
+  v2m_sleep_us = fake_sleep;
+  // The path sends on the Motorola-side socket to the last sender there.
+  sockaddr_in repeater{};
+  capture_fd = udp_socket_on_loopback(&repeater);
+  Quorvix_sock = udp_socket_on_loopback(nullptr);
+  set_fromUser2(repeater);
+  return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  // Every input is one run of the thread from its start.
+  fake_now = {1000, 0};
+  v2m_reset();
+  v2m_seq_num = 0;
+  master_timer = 30;
+
+  FuzzRecords records(data, size);
+  FuzzRecord record;
+  while (records.next(&record)) {
+    advance(record.control < 200 ? record.control * 1000L : (record.control - 199) * 250000L);
+    int length;
+    if (record.length_code == 255) {
+      length = -1;
+    } else {
+      length = static_cast<int>(record.size < V2M_RECEIVE_LIMIT ? record.size : V2M_RECEIVE_LIMIT);
+      memcpy(v2m_Buffer, record.data, static_cast<size_t>(length));  // the rest keeps the last datagram
+    }
+    const int timer_before = master_timer;
+    v2m_handle_datagram(length);
+    // An "A" echo refreshes a running login timer and never revives a lapsed one.
+    if (length == 1 && record.data[0] == 'A') FUZZ_CHECK(master_timer == (timer_before > 0 ? 15 : timer_before));
+    else FUZZ_CHECK(master_timer == timer_before);
+    FUZZ_CHECK(v2m_seq_num >= 0 && v2m_seq_num <= 255);
+    FUZZ_CHECK(transmitting == 0 || transmitting == 1);
+    check_sent();
+    // The master's timer runs down as the supervision loop would let it.
+    if (master_timer > 0 && record.control >= 200) --master_timer;
+  }
+  return 0;
+}

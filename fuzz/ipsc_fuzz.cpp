@@ -1,0 +1,97 @@
+// The Motorola-side receive loop: every datagram the thread that reads the
+// repeater's socket handles (control opcodes, voice 0x80/0x81, data 0x84),
+// as sequences, since the voice and position-report paths keep state from
+// one datagram to the next.
+//
+// Record format (fuzz_support.h): the length byte is the datagram length as
+// received, cut to the 224-byte receive limit; the control byte counts
+// 4-turn steps of empty receives before the datagram, so the keep-alive
+// every 1000 turns comes into play.
+#include <arpa/inet.h>
+
+#include <cstdint>
+#include <cstring>
+
+#include "coding/AMBEplus2_33.h"
+#include "coding/decode48bit.h"
+#include "fuzz_support.h"
+#include "ipsc/ipsc_peer.h"
+#include "main/supervision.h"
+#include "master_link/hytera_voice_packet.h"
+#include "voice/moto_to_hytera.h"
+
+namespace {
+
+// The Hytera packet built last from a Motorola voice burst: its three frames
+// decode without a single correction (they came out of the encoder), and
+// bursts B..E carry the fragment of the call's own embedded link control.
+void check_built_packet() {
+  for (size_t i = HYT_PACKET_LEN; i < sizeof sendhyt; ++i) FUZZ_CHECK(sendhyt[i] == 0);
+  const unsigned position = hyt_voice_position(hyt_frame_type(sendhyt));
+  if (position == 0 || hyt_kind(sendhyt) != HYT_KIND_VOICE) return;
+  for (unsigned n = 0; n < 3; ++n) {
+    unsigned char frame[72], voice[49];
+    FUZZ_CHECK(hyt_get_ambe_frame(sendhyt, n, frame));
+    char err_a = -1, err_b = -1;
+    decodiere_AMBEplus2_33(frame, &err_a, &err_b, 2, voice);
+    FUZZ_CHECK(err_a == 0 && err_b == 0);
+  }
+  if (position < 2 || position > 5) return;
+  const uint32_t destination = hyt_destination(sendhyt), source = hyt_source(sendhyt);
+  unsigned char head[3] = {0, 0, 0};
+  unsigned char dest[3] = {static_cast<unsigned char>(destination >> 16), static_cast<unsigned char>(destination >> 8),
+                           static_cast<unsigned char>(destination)};
+  unsigned char src[3] = {static_cast<unsigned char>(source >> 16), static_cast<unsigned char>(source >> 8),
+                          static_cast<unsigned char>(source)};
+  unsigned char block[128], embedded[32];
+  encode_MultiBlockEmbeddedLC(head, dest, src, block);
+  hyt_get_embedded_signalling(sendhyt, embedded);
+  FUZZ_CHECK(memcmp(embedded, block + 32 * (position - 2), 32) == 0);
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
+  fuzz_prepare_bridge();
+  fuzz_quiet_stdout();
+  return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  // Every input is one run of the thread from its start.
+  master_online = 1;
+  motorola_repeater_online = 0;
+  ipsc_thread_start();
+
+  sockaddr_in repeater{};
+  repeater.sin_family = AF_INET;
+  repeater.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  repeater.sin_port = htons(50000);
+
+  FuzzRecords records(data, size);
+  FuzzRecord record;
+  while (records.next(&record)) {
+    for (unsigned turn = 0; turn < record.control * 4u; ++turn) {
+      // Empty turns: the socket is -1, so the receive finds nothing.
+      FUZZ_CHECK(ipsc_turn() == 1);
+    }
+    int length = static_cast<int>(record.size < IPSC_RECEIVE_LIMIT ? record.size : IPSC_RECEIVE_LIMIT);
+    memset(sendBuffer, 0, sizeof sendBuffer);
+    memcpy(sendBuffer, record.data, static_cast<size_t>(length));
+    const unsigned char opcode = sendBuffer[0];
+    const unsigned char peer_bytes = sendBuffer[6];
+    set_fromUser2(repeater);
+    motorola_repeater_online = 0;
+
+    int goes_on = ipsc_handle_turn(length);
+
+    // Only a peer list naming three or more peers ends the thread.
+    bool too_many = length > 16 && opcode == 0x93 && peer_bytes / 11 >= IPSC_PEER_LIMIT;
+    FUZZ_CHECK(goes_on == (too_many ? 0 : 1));
+    // Only a keep-alive reply longer than 16 bytes refreshes the link.
+    FUZZ_CHECK(motorola_repeater_online == ((length > 16 && opcode == 0x97) ? 20 : 0));
+    if (opcode == 0x80 || opcode == 0x81) check_built_packet();
+    if (!goes_on) break;  // the thread has ended: nothing reads the socket any more
+  }
+  return 0;
+}

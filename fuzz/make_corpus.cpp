@@ -1,0 +1,387 @@
+// Writes the seed corpora of the fuzz targets: valid datagrams and files as
+// the bridge and its peers make them, built with the bridge's own packet
+// templates, field writers, signer and coders.
+//
+//   build/fuzz/make_fuzz_corpus fuzz/corpus
+//
+// Every seed is deterministic, so running it again reproduces the committed
+// files byte for byte. Sequence targets take records of
+// [length][control][data] (fuzz_support.h).
+#include <sys/stat.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "coding/AMBEplus2_33.h"
+#include "coding/decode48bit.h"
+#include "fuzz_support.h"
+#include "ipsc/control_packets.h"
+#include "ipsc/moto_voice_packet.h"
+#include "ipsc/packet_sign.h"
+#include "main/config.h"
+#include "master_link/hytera_voice_packet.h"
+
+namespace {
+
+using Bytes = std::vector<unsigned char>;
+
+std::string out_root;
+
+void write_seed(const std::string& target, const std::string& name, const Bytes& bytes) {
+  std::string dir = out_root + "/" + target;
+  mkdir(out_root.c_str(), 0755);
+  mkdir(dir.c_str(), 0755);
+  std::string path = dir + "/" + name;
+  FILE* f = fopen(path.c_str(), "wb");
+  if (!f) {
+    perror(path.c_str());
+    return;
+  }
+  if (!bytes.empty()) fwrite(bytes.data(), 1, bytes.size(), f);
+  fclose(f);
+}
+
+// A sequence of records for the sequence targets.
+class Sequence {
+ public:
+  Sequence& add(const unsigned char* data, size_t size, unsigned control = 0) {
+    bytes_.push_back(static_cast<unsigned char>(size));
+    bytes_.push_back(static_cast<unsigned char>(control));
+    bytes_.insert(bytes_.end(), data, data + size);
+    return *this;
+  }
+  Sequence& add(const Bytes& data, unsigned control = 0) { return add(data.data(), data.size(), control); }
+  const Bytes& bytes() const { return bytes_; }
+
+ private:
+  Bytes bytes_;
+};
+
+// Deterministic voice bits for the frames of a call.
+uint32_t lcg_state = 12345;
+unsigned char next_bit() {
+  lcg_state = lcg_state * 1103515245u + 12345u;
+  return (lcg_state >> 16) & 1;
+}
+void voice_bits(unsigned char* bits, size_t count) {
+  for (size_t i = 0; i < count; ++i) bits[i] = next_bit();
+}
+
+const uint32_t kSource = 2621001;
+const uint32_t kDestination = 9;
+const unsigned char kRepeaterId[4] = {0x00, 0x04, 0x03, 0x57};
+const unsigned char kCallTag[4] = {0x11, 0x22, 0x33, 0x44};
+
+// ---- Motorola side (what the repeater sends the bridge)
+
+Bytes signed_control(std::initializer_list<unsigned char> head, size_t signed_length) {
+  Bytes p(signed_length + MOTO_TRAILER_LEN, 0);
+  std::copy(head.begin(), head.end(), p.begin());
+  sign_ipsc_packet(p.data(), static_cast<unsigned>(signed_length));
+  return p;
+}
+
+Bytes peer_list(int entries) {
+  Bytes p(7 + 11 * entries + MOTO_TRAILER_LEN, 0);
+  p[0] = 0x93;
+  memcpy(&p[1], kRepeaterId, 4);
+  p[6] = static_cast<unsigned char>(11 * entries);
+  for (int n = 0; n < entries; ++n) {
+    unsigned char* e = &p[7 + 11 * n];
+    e[3] = static_cast<unsigned char>(0x60 + n);
+    e[4] = 127;
+    e[7] = static_cast<unsigned char>(2 + n);
+    e[8] = 0xC3;
+    e[9] = 0x50;
+  }
+  sign_ipsc_packet(p.data(), static_cast<unsigned>(7 + 11 * entries));
+  return p;
+}
+
+Bytes moto_header(unsigned char opcode, uint16_t rtp_seq, bool first) {
+  unsigned char d[MOTO_WORK_BUFFER_LEN] = {};
+  memcpy(d, Voice_moto66, sizeof Voice_moto66);
+  moto_fill_common(d, opcode, kRepeaterId, 7, kSource, kDestination, kCallTag, rtp_seq);
+  moto_set_rtp_marker_pt(d, first ? MOTO_RTP_FIRST_HEADER : MOTO_RTP_VOICE);
+  moto_set_lc_identifiers(d, kDestination, kSource);
+  unsigned len = moto_sign(d, MOTO_HEADER_SIGNED);
+  return Bytes(d, d + len);
+}
+
+Bytes moto_burst(unsigned char opcode, unsigned position, uint16_t rtp_seq) {
+  unsigned char d[MOTO_WORK_BUFFER_LEN] = {};
+  unsigned signed_len = moto_load_burst(d, position);
+  moto_fill_common(d, opcode, kRepeaterId, 7, kSource, kDestination, kCallTag, rtp_seq);
+  unsigned char frames[3][49];
+  for (auto& frame : frames) voice_bits(frame, 49);
+  moto_put_voice_frames(d, frames[0], frames[1], frames[2]);
+  if (position == 5) moto_set_burst_e_identifiers(d, kDestination, kSource);
+  unsigned len = moto_sign(d, signed_len);
+  return Bytes(d, d + len);
+}
+
+Bytes moto_terminator(unsigned char opcode, uint16_t rtp_seq) {
+  unsigned char d[MOTO_WORK_BUFFER_LEN] = {};
+  memcpy(d, Voice_moto64, sizeof Voice_moto64);
+  moto_fill_common(d, opcode, kRepeaterId, 7, kSource, kDestination, kCallTag, rtp_seq);
+  moto_set_lc_identifiers(d, kDestination, kSource);
+  unsigned len = moto_sign(d, MOTO_TERMINATOR_SIGNED);
+  return Bytes(d, d + len);
+}
+
+// A call as the repeater relays it: header twice, `superframes` of bursts
+// A..F, terminator.
+Sequence moto_call(unsigned char opcode, int superframes) {
+  Sequence s;
+  uint16_t seq = 100;
+  s.add(moto_header(opcode, seq++, true));
+  s.add(moto_header(opcode, seq++, false));
+  for (int f = 0; f < superframes; ++f)
+    for (unsigned position = 1; position <= 6; ++position) s.add(moto_burst(opcode, position, seq++));
+  s.add(moto_terminator(opcode, seq++));
+  return s;
+}
+
+// A data packet: data header (type 6) or block (type 8) carrying 16 bytes.
+Bytes moto_data(unsigned char data_type, const unsigned char* block16) {
+  unsigned char d[MOTO_WORK_BUFFER_LEN] = {};
+  moto_fill_common(d, 0x84, kRepeaterId, 3, kSource, kDestination, kCallTag, 0);
+  d[MOTO_OFS_CALL_FLAGS] = MOTO_FLAG_SLOT2;
+  d[MOTO_OFS_BURST_TYPE] = data_type;
+  if (block16) memcpy(d + 38, block16, 16);
+  unsigned len = moto_sign(d, 54);
+  return Bytes(d, d + len);
+}
+
+// A position report whose text has its two dots `dot` and `dot + 11` bytes
+// into the stored blocks.
+Sequence position_report(int dot, int blocks) {
+  char text[96];
+  memset(text, '0', sizeof text);
+  memcpy(text, "\x01\x02GPRMC,", 9);
+  text[dot] = '.';
+  text[dot + 11] = '.';
+  text[dot + 6] = ',';
+  text[dot + 15] = ',';
+  Sequence s;
+  unsigned char skipped[16];
+  memset(skipped, 'x', sizeof skipped);
+  s.add(moto_data(6, nullptr));
+  s.add(moto_data(8, skipped));
+  for (int b = 0; b < blocks; ++b)
+    s.add(moto_data(8, reinterpret_cast<const unsigned char*>(text) + 16 * (b % 6)));
+  return s;
+}
+
+void ipsc_seeds() {
+  Sequence control;
+  control.add(signed_control({0x91, 0x00, 0x04, 0x03, 0x57, 0x6A}, 16))   // registration reply, 26 bytes
+      .add(peer_list(2))
+      .add(signed_control({0x97, 0x00, 0x04, 0x03, 0x57, 0x6A}, 14))      // keep-alive reply
+      .add(signed_control({0x96, 0x00, 0x04, 0x03, 0x57, 0x6A}, 14))      // master's keep-alive request
+      .add(signed_control({0x94, 0x00, 0x00, 0x30, 0x39, 0x6A}, 14))      // peer registration request
+      .add(signed_control({0x98, 0x00, 0x00, 0x30, 0x39, 0x6A}, 10))      // peer keep-alive request
+      .add(signed_control({0x97, 0x00, 0x04, 0x03, 0x57}, 6), 250);       // after 1000 empty turns
+  write_seed("ipsc", "control_exchange", control.bytes());
+  write_seed("ipsc", "peer_limit", Sequence().add(peer_list(1)).add(peer_list(3)).bytes());
+  write_seed("ipsc", "group_call", moto_call(MOTO_OPCODE_GROUP_VOICE, 2).bytes());
+  write_seed("ipsc", "private_call", moto_call(MOTO_OPCODE_PRIVATE_VOICE, 1).bytes());
+  const int dots[] = {17, 19, 25, 20};
+  for (int dot : dots)
+    write_seed("ipsc", "position_report_dot" + std::to_string(dot), position_report(dot, 3).bytes());
+  write_seed("ipsc", "position_report_long", position_report(17, 9).bytes());
+}
+
+// ---- Network-master side (what the master sends on port 62006)
+
+uint16_t hyt_seq = 1;
+
+Bytes hyt_packet(const unsigned char* tmpl, unsigned char kind, unsigned char frame_type, unsigned slot,
+                 uint32_t source) {
+  Bytes p(tmpl, tmpl + HYT_PACKET_LEN);
+  hyt_set_sequence(p.data(), hyt_seq++);
+  hyt_set_kind(p.data(), kind);
+  hyt_set_slot(p.data(), slot);
+  hyt_set_frame_type(p.data(), frame_type);
+  hyt_set_call_type(p.data(), HYT_CALL_GROUP);
+  hyt_set_destination(p.data(), kDestination);
+  hyt_set_source(p.data(), source);
+  return p;
+}
+
+Bytes hyt_burst(unsigned position, unsigned slot, uint32_t source, const unsigned char* embedded32) {
+  Bytes p = hyt_packet(hyt_voice_template(position), HYT_KIND_VOICE, hyt_voice_frame_type(position), slot,
+                       source);
+  for (unsigned n = 0; n < 3; ++n) {
+    unsigned char voice[49], frame[72];
+    voice_bits(voice, 49);
+    codiere_AMBEplus2_33(frame, 2, voice);
+    hyt_put_ambe_frame(p.data(), n, frame);
+  }
+  if (embedded32) hyt_put_embedded_signalling(p.data(), embedded32);
+  return p;
+}
+
+// A call from the master: sync, header, superframes A..F with the embedded
+// link control of the call, terminator. Control bytes give the clock steps
+// in milliseconds (hytera_voice_fuzz.cpp).
+Sequence hyt_call(unsigned slot, uint32_t source, int superframes, unsigned gap_ms = 60) {
+  Sequence s;
+  Bytes sync = hyt_packet(sync_hyt, HYT_KIND_SYNC, HYT_FT_SYNC, slot, source);
+  hyt_set_burst_source(sync.data(), source);
+  s.add(sync, gap_ms);
+  Bytes header = hyt_packet(start_hyt, HYT_KIND_VOICE, HYT_FT_VOICE_HEADER, slot, source);
+  hyt_set_burst_source(header.data(), source);
+  s.add(header, gap_ms);
+  unsigned char head[3] = {0, 0, 0};
+  unsigned char dest[3] = {0, 0, static_cast<unsigned char>(kDestination)};
+  unsigned char src[3] = {static_cast<unsigned char>(source >> 16), static_cast<unsigned char>(source >> 8),
+                          static_cast<unsigned char>(source)};
+  unsigned char lc_block[128];
+  encode_MultiBlockEmbeddedLC(head, dest, src, lc_block);
+  for (int f = 0; f < superframes; ++f) {
+    for (unsigned position = 1; position <= 6; ++position) {
+      const unsigned char* embedded = (position >= 2 && position <= 5) ? lc_block + 32 * (position - 2) : nullptr;
+      s.add(hyt_burst(position, slot, source, embedded), gap_ms);
+    }
+  }
+  s.add(hyt_packet(ende_hyt, HYT_KIND_END, HYT_FT_TERMINATOR, slot, source), gap_ms);
+  return s;
+}
+
+void hytera_seeds() {
+  const unsigned char echo[1] = {'A'};
+  write_seed("hytera_voice", "login_echo", Sequence().add(echo, 1, 0).add(echo, 1, 250).bytes());
+  write_seed("hytera_voice", "call_slot2", hyt_call(2, kSource, 2).bytes());
+  write_seed("hytera_voice", "call_slot1", hyt_call(1, kSource, 1).bytes());
+  write_seed("hytera_voice", "call_bunched", hyt_call(2, kSource, 1, 5).bytes());
+
+  // A call that stalls past the transmit time-out, then goes on.
+  Sequence stalled = hyt_call(2, kSource, 1);
+  stalled.add(hyt_burst(3, 2, kSource, nullptr), 230).add(hyt_burst(4, 2, kSource, nullptr), 60);
+  write_seed("hytera_voice", "call_timeout", stalled.bytes());
+
+  // Another talker keys up in the middle of a call.
+  Sequence doubling = hyt_call(2, kSource, 1);
+  doubling.add(hyt_burst(2, 2, kSource + 1, nullptr), 60);
+  write_seed("hytera_voice", "doubling", doubling.bytes());
+
+  // Burst F with no call running, and every frame-type code alone.
+  write_seed("hytera_voice", "burst_f_without_header", Sequence().add(hyt_burst(6, 2, kSource, nullptr), 60).bytes());
+  Sequence codes;
+  const unsigned char all_codes[] = {HYT_FT_SYNC,    HYT_FT_VOICE_HEADER, HYT_FT_TERMINATOR, HYT_FT_BURST_A,
+                                     HYT_FT_BURST_B, HYT_FT_BURST_C,      HYT_FT_BURST_D,    HYT_FT_BURST_E,
+                                     HYT_FT_BURST_F};
+  for (unsigned char code : all_codes)
+    for (unsigned char kind : {HYT_KIND_VOICE, HYT_KIND_SYNC, HYT_KIND_END})
+      codes.add(hyt_packet(Voice_hyt3, kind, code, 2, kSource), 10);
+  write_seed("hytera_voice", "every_code", codes.bytes());
+}
+
+// ---- RDAC port
+
+void rdac_seeds() {
+  Bytes answer(24, 0x7e);
+  Bytes short_answer(23, 0x7e), long_answer(25, 0x7e);
+  // login, two announcement turns, the master's answer
+  write_seed("rdac", "answer_while_logged_in",
+             Sequence().add(nullptr, 0, 1 | 2 | 4).add(nullptr, 0, 1 | 4).add(answer, 1 | 4).bytes());
+  write_seed("rdac", "wrong_lengths_then_offline",
+             Sequence().add(short_answer, 1 | 2 | 4).add(long_answer, 1 | 4).add(answer, 4).add(nullptr, 0, 8).bytes());
+  Sequence full_schedule;
+  full_schedule.add(nullptr, 0, 1 | 2 | 4);
+  for (int i = 0; i < 5; ++i) full_schedule.add(nullptr, 0, 1 | 4);
+  write_seed("rdac", "full_schedule", full_schedule.bytes());
+}
+
+// ---- Embedded signalling
+
+void pack_bits(const unsigned char* bits, size_t nbits, Bytes* out) {
+  for (size_t i = 0; i < nbits; i += 8) {
+    unsigned char byte = 0;
+    for (size_t b = 0; b < 8; ++b) byte = static_cast<unsigned char>(byte << 1 | bits[i + b]);
+    out->push_back(byte);
+  }
+}
+
+void embedded_seeds() {
+  const unsigned char lc[9] = {0x00, 0x00, 0x00, 0x00, 0x00, 0x09, 0x27, 0xFE, 0x49};
+  unsigned char block[128];
+  encode_MultiBlockEmbeddedLC(const_cast<unsigned char*>(lc), const_cast<unsigned char*>(lc + 3),
+                              const_cast<unsigned char*>(lc + 6), block);
+  // The burst centres of the master's templates B..E carry the EMBs for
+  // fragments 1..4 (LCSS 1, 3, 3, 2); F carries a single fragment (LCSS 0).
+  Bytes seed(lc, lc + 9);
+  for (unsigned position = 2; position <= 6; ++position) {
+    unsigned char centre[48];
+    hyt_read_burst_bits(hyt_voice_template(position), HYT_BIT_CENTRE, 48, centre);
+    if (position <= 5) memcpy(centre + 8, block + 32 * (position - 2), 32);
+    else for (int i = 0; i < 32; ++i) centre[8 + i] = static_cast<unsigned char>(i & 1);
+    pack_bits(centre, 48, &seed);
+  }
+  write_seed("embedded_lc", "superframe", seed);
+  // Burst A's voice sync in place of an EMB: not a code word.
+  Bytes sync_seed(lc, lc + 9);
+  unsigned char centre[48];
+  hyt_read_burst_bits(Voice_hyt1, HYT_BIT_CENTRE, 48, centre);
+  pack_bits(centre, 48, &sync_seed);
+  write_seed("embedded_lc", "voice_sync", sync_seed);
+}
+
+// ---- AMBE+2 frames
+
+void ambe_seeds() {
+  for (unsigned char order : {1, 2}) {
+    unsigned char voice[49], frame[72];
+    voice_bits(voice, 49);
+    Bytes seed{order};
+    unsigned char padded[56] = {};
+    memcpy(padded, voice, 49);
+    pack_bits(padded, 56, &seed);
+    codiere_AMBEplus2_33(frame, order, voice);
+    frame[4] ^= 1;  // a received frame with one error in its A word
+    pack_bits(frame, 72, &seed);
+    seed.push_back(3);
+    seed.push_back(11);
+    write_seed("ambe", "order" + std::to_string(order), seed);
+  }
+}
+
+// ---- Configuration file
+
+void config_seeds() {
+  const std::string valid =
+      "RptrCall=DB0FUZ\nRptrID=262999\nRptrIP=127.0.0.1\nRptrPort=50000\nMasterIP=127.0.0.1\n"
+      "RptrQRGtx=439500000\nRptrQRGrx=431900000\nMyBridgeID=262998\n"
+      "NetworkKey=1234567890abcdef1234567890abcdef12345678\n";
+  auto text = [](const std::string& s) { return Bytes(s.begin(), s.end()); };
+  write_seed("config", "valid", text(valid));
+  std::string crlf;
+  for (char c : valid) crlf += (c == '\n') ? std::string("\r\n") : std::string(1, c);
+  write_seed("config", "valid_crlf", text("# comment line\r\n" + crlf));
+  write_seed("config", "rejected_values",
+             text("RptrCall=AB\nRptrID=0\nRptrPort=-5\nMyBridgeID=1\nNetworkKey=xyz\nRptrIP = 1.2.3.4\n"
+                  "MasterIP=192.168.100.200x\nRptrQRGtx=+12\nRptrCall=ABCDEFGHI\n"));
+  write_seed("config", "long_line", text("NetworkKey=" + std::string(1100, 'a') + "\n" + valid));
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc != 2) {
+    fprintf(stderr, "usage: %s OUTPUT_DIR\n", argv[0]);
+    return 2;
+  }
+  out_root = argv[1];
+  fuzz_prepare_bridge();
+  ipsc_seeds();
+  hytera_seeds();
+  rdac_seeds();
+  embedded_seeds();
+  ambe_seeds();
+  config_seeds();
+  return 0;
+}
