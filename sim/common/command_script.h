@@ -1,0 +1,30 @@
+#pragma once
+// The script a simulated peer follows, one command a line:
+//   sleep SECONDS            wait before the next command
+//   wait EVENT [SECONDS]     until the peer has seen EVENT (default 30 s)
+//   quit                     end the run
+// and the commands of each peer. Words of the form key=value are options;
+// "#" starts a comment.
+#include <map>
+#include <string>
+#include <vector>
+
+namespace simscript {
+
+struct Command {
+  int line = 0;
+  std::string verb;
+  std::vector<std::string> words;
+  std::map<std::string, std::string> options;
+  std::string word(size_t i, const std::string& fallback = "") const;
+  long number(size_t i, long fallback) const;
+  double seconds(size_t i, double fallback) const;
+  long option(const std::string& key, long fallback) const;
+  std::string text() const;  // the command as written
+};
+
+// False with the reason in *error when the file cannot be read.
+bool load(const std::string& path, std::vector<Command>& out, std::string* error);
+Command parse(const std::string& line, int number);
+
+}  // namespace simscript

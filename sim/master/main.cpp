@@ -1,0 +1,374 @@
+// moto_bridge_sim_master: a simulated DMR network master speaking the
+// Hytera repeater protocol toward the bridge. It echoes the bridge's "A"
+// logins and keep-alives, checks and records the voice packets, position
+// records and RDAC announcements it receives, can answer the announcements,
+// and plays voice calls as 72-byte packets as its script tells it.
+#include <arpa/inet.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include "../common/ambe_frame.h"
+#include "../common/dmr_burst_decoder.h"
+#include "../common/embedded_signalling.h"
+#include "../common/event_log.h"
+#include "../common/frame_source.h"
+#include "../common/hytera_packet.h"
+#include "../common/peer_runtime.h"
+#include "../common/sim_clock.h"
+#include "rdac_reader.h"
+#include "voice_checker.h"
+
+namespace {
+
+struct Options {
+  std::string bind = "192.0.2.2";
+  std::string json;
+  std::string script;
+  std::string ambe;
+  uint32_t seed = 2;
+  int rdac_answer_after = 0;
+  bool echo = true;
+  double duration = 0;
+};
+
+void usage() {
+  std::puts(
+      "usage: moto_bridge_sim_master [--bind IP] [--json FILE] [--script FILE] [--ambe FILE]\n"
+      "         [--seed N] [--rdac-answer-after N] [--no-echo] [--duration S]\n"
+      "Script commands: sleep S | wait EVENT [S] [count=N] | quit\n"
+      "  call group|private DST SRC [bursts=N] [headers=N] [errors=N] [uncorrectable=N]\n"
+      "       [bunch=N] [gap_ms=60] [end=1]\n"
+      "  rdac_answer LEN             a datagram of LEN bytes to the bridge's RDAC port\n"
+      "  echo on|off                 answer the bridge's \"A\" datagrams or not\n"
+      "  fuzz SECONDS [count=N]      random datagrams to the bridge's ports 62005..62007\n"
+      "Events to wait for: login, a, rdac, hyt_call, position");
+}
+
+bool parse_options(int argc, char** argv, Options& o) {
+  for (int i = 1; i < argc; ++i) {
+    const std::string a = argv[i];
+    auto value = [&]() -> const char* { return i + 1 < argc ? argv[++i] : ""; };
+    if (a == "--bind") o.bind = value();
+    else if (a == "--json") o.json = value();
+    else if (a == "--script") o.script = value();
+    else if (a == "--ambe") o.ambe = value();
+    else if (a == "--seed") o.seed = static_cast<uint32_t>(std::strtoul(value(), nullptr, 0));
+    else if (a == "--rdac-answer-after") o.rdac_answer_after = std::atoi(value());
+    else if (a == "--no-echo") o.echo = false;
+    else if (a == "--duration") o.duration = std::atof(value());
+    else return false;
+  }
+  return true;
+}
+
+class Master {
+ public:
+  Master(const Options& o, simlog::EventLog& log, simpeer::Runtime& rt)
+      : o_(o), log_(log), rt_(rt), checker_(log), frames_(o.seed), echo_(o.echo) {}
+
+  bool start() {
+    if (!o_.ambe.empty() && !frames_.load(o_.ambe)) {
+      std::fprintf(stderr, "cannot read AMBE frames from %s\n", o_.ambe.c_str());
+      return false;
+    }
+    if (!voice_.open(o_.bind, 62006) || !rdac_.open(o_.bind, 62007)) {
+      std::fprintf(stderr, "%s%s\n", voice_.error().c_str(), rdac_.error().c_str());
+      return false;
+    }
+    rt_.watch(voice_, [this](const std::vector<uint8_t>& d, const sockaddr_in& f, int64_t t) { on_voice_port(d, f, t); });
+    rt_.watch(rdac_, [this](const std::vector<uint8_t>& d, const sockaddr_in& f, int64_t t) { on_rdac_port(d, f, t); });
+    log_.say("network master listening on %s:62006 and :62007", o_.bind.c_str());
+    log_.event("start");
+    return true;
+  }
+
+  bool command(const simscript::Command& c) {
+    if (c.verb == "call") return play_call(c);
+    if (c.verb == "rdac_answer") return rdac_answer(static_cast<size_t>(c.number(0, 24)));
+    if (c.verb == "echo") {
+      echo_ = c.word(0) != "off";
+      log_.say("echo of \"A\" %s", echo_ ? "on" : "off");
+      return true;
+    }
+    if (c.verb == "fuzz") return fuzz(c);
+    return false;
+  }
+
+  void summary() {
+    log_.say("summary: %d \"A\" received, %d RDAC announcement(s), %d call(s) received, %d voice problem(s), "
+             "%d position record(s), %d other datagram(s)",
+             a_received_, announcements_, checker_.calls(), checker_.problems(), positions_, others_);
+    log_.event("summary")
+        .num("a_received", a_received_)
+        .num("rdac_announcements", announcements_)
+        .num("calls_received", checker_.calls())
+        .num("voice_problems", checker_.problems())
+        .num("positions", positions_)
+        .num("others", others_);
+  }
+
+ private:
+  void on_voice_port(const std::vector<uint8_t>& d, const sockaddr_in& from, int64_t t) {
+    if (d.size() == 1 && d[0] == 'A') {
+      ++a_received_;
+      const bool first = !have_bridge_;
+      bridge_ = from;
+      have_bridge_ = true;
+      log_.event_at("a_rx", t).flag("echoed", echo_).num("from_port", ntohs(from.sin_port)).flag("first", first);
+      if (first) log_.say("login \"A\" from %s%s", simnet::text_of(from).c_str(), echo_ ? ", echoed" : "");
+      if (echo_) voice_.send_to(from, d);
+      rt_.saw("a");
+      if (first) rt_.saw("login");
+      return;
+    }
+    if (d.size() == simhyt::kPacketSize) {
+      simhyt::Packet p{};
+      std::memcpy(p.data(), d.data(), p.size());
+      if (checker_.take(p, t)) rt_.saw("hyt_call");
+      return;
+    }
+    if (d.size() == 66) {
+      position(d, t);
+      return;
+    }
+    ++others_;
+    log_.say("unexpected %zu-byte datagram on port 62006 from %s", d.size(), simnet::text_of(from).c_str());
+    log_.event_at("other_rx", t).num("len", static_cast<int64_t>(d.size())).num("port", 62006);
+  }
+
+  void position(const std::vector<uint8_t>& d, int64_t t) {
+    ++positions_;
+    const std::string lat(d.begin() + 43, d.begin() + 52), lon(d.begin() + 53, d.begin() + 62);
+    const std::string mode(1, static_cast<char>(d[63]));
+    std::string peer;
+    for (size_t i = 0; i < 15 && d[i]; ++i) peer += static_cast<char>(d[i]);
+    const uint32_t src = static_cast<uint32_t>(d[25]) << 16 | d[26] << 8 | d[27];
+    const bool layout_ok = d[62] == '2' && d[6] == 'Q';
+    log_.say("position record: peer text \"%s\", source %u, lat %s lon %s mode %s%s", peer.c_str(), src, lat.c_str(),
+             lon.c_str(), mode.c_str(), layout_ok ? "" : " (layout wrong)");
+    log_.event_at("position_rx", t).str("lat", lat).str("lon", lon).str("mode", mode).num("src", src)
+        .str("peer_text", peer).flag("layout_ok", layout_ok);
+    rt_.saw("position");
+  }
+
+  void on_rdac_port(const std::vector<uint8_t>& d, const sockaddr_in& from, int64_t t) {
+    const int from_port = ntohs(from.sin_port);
+    if (d.size() == 225) {
+      long_ = simmaster::read_rdac_long(d);
+      have_long_ = true;
+      log_.event_at("rdac_rx", t).num("len", 225).num("from_port", from_port).flag("layout_ok", long_.layout_ok);
+      return;
+    }
+    if (d.size() == 71 && have_long_) {
+      have_long_ = false;
+      const simmaster::RdacShort s = simmaster::read_rdac_short(d);
+      ++announcements_;
+      log_.say("RDAC announcement %d: %s, repeater %u, tx %u Hz rx %u Hz, firmware \"%s\", model \"%s\"",
+               announcements_, s.call_sign.c_str(), s.repeater_id, s.tx_hz, s.rx_hz, long_.firmware.c_str(),
+               long_.model.c_str());
+      log_.event_at("rdac_announcement", t)
+          .num("n", announcements_)
+          .num("from_port", from_port)
+          .flag("layout_ok", long_.layout_ok && s.layout_ok)
+          .str("call", s.call_sign)
+          .str("call_long", long_.call_sign)
+          .num("repeater_id", s.repeater_id)
+          .num("bridge_id_low", s.bridge_id_low)
+          .num("tx_hz", s.tx_hz)
+          .num("rx_hz", s.rx_hz)
+          .str("firmware", long_.firmware)
+          .str("model", long_.model);
+      rt_.saw("rdac");
+      if (o_.rdac_answer_after > 0 && announcements_ == o_.rdac_answer_after) rdac_answer(24);
+      return;
+    }
+    ++others_;
+    log_.say("unexpected %zu-byte datagram on port 62007", d.size());
+    log_.event_at("other_rx", t).num("len", static_cast<int64_t>(d.size())).num("port", 62007);
+  }
+
+  bool need_bridge(const simscript::Command& c) {
+    if (have_bridge_) return true;
+    log_.say("script line %d: \"%s\" needs the bridge logged in; skipped", c.line, c.verb.c_str());
+    log_.event("script_error").num("line", c.line).str("command", c.text()).str("reason", "no login yet");
+    return false;
+  }
+
+  bool rdac_answer(size_t length) {
+    if (!have_bridge_) return true;
+    std::vector<uint8_t> d(length, 0);
+    if (length > 0) d[0] = 0x7e;
+    rdac_.send_to(simnet::address_of(inet_ntoa(bridge_.sin_addr), 62007), d);
+    log_.say("answered the RDAC announcements with %zu bytes", length);
+    log_.event("rdac_answer").num("len", static_cast<int64_t>(length)).num("after", announcements_);
+    return true;
+  }
+
+  void send_at(int64_t due, const simhyt::Packet& p, std::string kind, std::string frames, std::string injected,
+               int call) {
+    rt_.at(due, [this, p, kind = std::move(kind), frames = std::move(frames), injected = std::move(injected), call] {
+      const int64_t t = simclock::now_us();
+      voice_.send_to(bridge_, std::vector<uint8_t>(p.begin(), p.end()));
+      const simhyt::Fields f = simhyt::parse(p);
+      auto e = log_.event_at("hyt_voice_tx", t);
+      e.str("kind", kind).num("seq", f.sequence).num("call", call).num("src", f.source).num("dst", f.destination)
+          .flag("private", !f.group);
+      if (!frames.empty()) e.str("frames", frames);
+      if (!injected.empty()) e.str("injected", injected);
+    });
+  }
+
+  bool play_call(const simscript::Command& c) {
+    if (!need_bridge(c)) return true;
+    const bool private_call = c.word(0) == "private";
+    simhyt::Header h;
+    h.group = !private_call;
+    h.destination = static_cast<uint32_t>(c.number(1, 9));
+    h.source = static_cast<uint32_t>(c.number(2, 2620002));
+    const int bursts = static_cast<int>(c.option("bursts", 18));
+    const int headers = static_cast<int>(c.option("headers", 1));
+    const int errors = static_cast<int>(c.option("errors", 0));
+    const int uncorrectable = static_cast<int>(c.option("uncorrectable", 0));
+    const int bunch = std::max(1, static_cast<int>(c.option("bunch", 1)));
+    const int64_t gap = c.option("gap_ms", 60) * 1000;
+    const bool end = c.option("end", 1) != 0;
+    const int call = ++calls_played_;
+    log_.say("playing %s call %d: %u -> %u, %d bursts%s%s", private_call ? "private" : "group", call, h.source,
+             h.destination, bursts, bunch > 1 ? ", bunched" : "", end ? "" : ", no end packet");
+    log_.event("hyt_call_tx").num("call", call).num("src", h.source).num("dst", h.destination)
+        .flag("private", private_call).num("bursts", bursts).num("bunch", bunch).num("errors", errors)
+        .num("uncorrectable", uncorrectable).flag("end", end).num("first_seq", static_cast<uint16_t>(sequence_ + 1));
+
+    simdmr::LinkControl lc = simdmr::group_call_lc(h.destination, h.source);
+    if (private_call) lc[0] = 0x03;
+    const simdmr::EmbeddedBlock embedded = simdmr::embedded_lc_encode(lc);
+    int64_t due = simclock::now_us() + 1000;
+    h.sequence = ++sequence_;
+    send_at(due, simhyt::build_sync(h), "sync", "", "", call);
+    due += gap;
+    for (int n = 0; n < headers; ++n, due += gap) {
+      h.sequence = ++sequence_;
+      h.kind = simhyt::kKindVoice;
+      h.frame_type = simhyt::kFrameHeader;
+      dmrtest::Burst b = dmrtest::encode_lc_burst(lc.data(), 1, dmrtest::kDataTypeVoiceLcHeader);
+      simhyt::Burst burst;
+      std::copy(b.begin(), b.end(), burst.begin());
+      send_at(due, simhyt::build(h, burst), "header", "", "", call);
+    }
+    for (int n = 0; n < bursts; ++n) {
+      const unsigned position = static_cast<unsigned>(n % 6);
+      std::array<simdmr::AirFrame, 3> air{};
+      std::string expected, injected;
+      for (unsigned k = 0; k < 3; ++k) {
+        const simdmr::VoiceBits v = frames_.next();
+        air[k] = simdmr::encode_frame(v);
+        const bool bad = k == 1 && n >= bursts / 2 && n < bursts / 2 + uncorrectable;
+        if (bad) {
+          simdmr::inject_errors(air[k], 4, 0, static_cast<uint32_t>(n * 3 + k + 1));
+          injected += "U";
+        } else if (k == static_cast<unsigned>(n % 3) && n >= 1 && n <= errors) {
+          simdmr::inject_errors(air[k], 1 + n % 3, n % 4, static_cast<uint32_t>(n * 3 + k + 1));
+          injected += "C";
+        } else {
+          injected += "-";
+        }
+        // An uncorrectable frame is replaced by the last good one.
+        if (!bad) last_delivered_ = v;
+        expected += simdmr::voice_hex(last_delivered_);
+      }
+      uint64_t centre = simhyt::kVoiceSync;
+      if (position > 0) {
+        static constexpr uint8_t lcss[6] = {0, 1, 3, 3, 2, 0};
+        uint32_t signalling = 0;
+        if (position < 5)
+          for (unsigned i = 0; i < 32; ++i) signalling = signalling << 1 | embedded[32 * (position - 1) + i];
+        centre = simhyt::emb_centre(simdmr::emb_encode(1, 0, lcss[position]), signalling);
+      }
+      h.sequence = ++sequence_;
+      h.kind = simhyt::kKindVoice;
+      h.frame_type = simhyt::voice_frame_type(position);
+      send_at(due, simhyt::build(h, simhyt::voice_burst(air, centre)), "voice", expected,
+              injected == "---" ? "" : injected, call);
+      const bool last_of_bunch = (n + 1) % bunch == 0;
+      due += last_of_bunch ? gap * bunch - (bunch - 1) * 100 : 100;
+    }
+    if (end) {
+      h.sequence = ++sequence_;
+      h.kind = simhyt::kKindEnd;
+      h.frame_type = simhyt::kFrameTerminator;
+      dmrtest::Burst b = dmrtest::encode_lc_burst(lc.data(), 1, dmrtest::kDataTypeTerminatorLc);
+      simhyt::Burst burst;
+      std::copy(b.begin(), b.end(), burst.begin());
+      send_at(due, simhyt::build(h, burst), "end", "", "", call);
+    }
+    return true;
+  }
+
+  bool fuzz(const simscript::Command& c) {
+    if (!need_bridge(c)) return true;
+    const double seconds = std::min(c.seconds(0, 3), 30.0);
+    const long count = std::min(c.option("count", 3000), 100000L);
+    uint32_t x = o_.seed * 104729u + 3u;
+    auto rnd = [&x] {
+      x ^= x << 13;
+      x ^= x >> 17;
+      x ^= x << 5;
+      return x;
+    };
+    const int64_t start = simclock::now_us() + 1000;
+    const std::string bridge_ip = inet_ntoa(bridge_.sin_addr);
+    for (long n = 0; n < count; ++n) {
+      std::vector<uint8_t> d(rnd() % 4 == 0 ? 72 : 1 + rnd() % 300);
+      for (auto& b : d) b = static_cast<uint8_t>(rnd());
+      const sockaddr_in to = simnet::address_of(bridge_ip, 62005 + static_cast<int>(n % 3));
+      rt_.at(start + static_cast<int64_t>(seconds * 1e6) * n / count, [this, d, to] { voice_.send_to(to, d); });
+    }
+    log_.say("sending %ld random datagrams to the bridge's ports 62005..62007 over %.1f s", count, seconds);
+    log_.event("fuzz").num("count", count).real("seconds", seconds);
+    return true;
+  }
+
+  const Options& o_;
+  simlog::EventLog& log_;
+  simpeer::Runtime& rt_;
+  simnet::UdpSocket voice_, rdac_;
+  simmaster::VoiceChecker checker_;
+  simdmr::FrameSource frames_;
+  bool echo_;
+  sockaddr_in bridge_{};
+  bool have_bridge_ = false;
+  simmaster::RdacLong long_;
+  bool have_long_ = false;
+  simdmr::VoiceBits last_delivered_{};
+  uint16_t sequence_ = 0;
+  int calls_played_ = 0;
+  int a_received_ = 0, announcements_ = 0, positions_ = 0, others_ = 0;
+};
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  Options o;
+  if (!parse_options(argc, argv, o)) {
+    usage();
+    return 2;
+  }
+  std::vector<simscript::Command> script;
+  std::string error;
+  if (!o.script.empty() && !simscript::load(o.script, script, &error)) {
+    std::fprintf(stderr, "%s\n", error.c_str());
+    return 2;
+  }
+  simlog::EventLog log("master  ", o.json.c_str());
+  simpeer::Runtime rt(log);
+  Master master(o, log, rt);
+  if (!master.start()) return 1;
+  rt.set_commands(script, [&](const simscript::Command& c) { return master.command(c); });
+  const int timeouts = rt.run(o.duration);
+  master.summary();
+  return timeouts == 0 ? 0 : 3;
+}

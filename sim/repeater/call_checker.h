@@ -1,0 +1,45 @@
+#pragma once
+// Checks the voice datagrams the bridge sends to the repeater, one call at
+// a time: signature, length, fixed bytes, RTP marker, sequence and
+// timestamp, burst order A..F, identifiers, and the 49-bit frames.
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "../common/event_log.h"
+#include "../common/ipsc_packet.h"
+
+namespace simrepeater {
+
+class CallChecker {
+ public:
+  CallChecker(simlog::EventLog& log, const simipsc::Key& key) : log_(log), key_(key) {}
+  // Returns true when the datagram ended a call (a terminator).
+  bool take(const simipsc::Bytes& d, int64_t t_us, uint32_t bridge_id);
+  int calls() const { return calls_; }
+  int problems() const { return problems_total_; }
+
+ private:
+  struct Call {
+    bool open = false;
+    simipsc::CallFields first;
+    int headers = 0, bursts = 0, datagrams = 0, problems = 0;
+    int expected_position = 0;
+    int64_t start_us = 0;
+  };
+  void problem(std::string& list, const std::string& what);
+  void finish(int64_t t_us, bool terminated);
+
+  simlog::EventLog& log_;
+  const simipsc::Key& key_;
+  Call call_;
+  bool have_timestamp_ = false;
+  uint32_t last_timestamp_ = 0;
+  uint16_t last_sequence_ = 0;
+  bool have_call_sequence_ = false;
+  uint8_t last_call_sequence_ = 0;
+  int calls_ = 0;
+  int problems_total_ = 0;
+};
+
+}  // namespace simrepeater

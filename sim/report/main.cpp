@@ -1,0 +1,38 @@
+// moto_bridge_sim_report: reads the JSON lines of the simulated repeater and
+// network master after a run, prints what crossed the bridge each way, and
+// exits 0 only when everything expected happened (1 with the reasons).
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+#include "run_report.h"
+
+int main(int argc, char** argv) {
+  std::string repeater, master;
+  simreport::Expectations e;
+  for (int i = 1; i < argc; ++i) {
+    const std::string a = argv[i];
+    auto value = [&]() -> const char* { return i + 1 < argc ? argv[++i] : ""; };
+    if (a == "--repeater") repeater = value();
+    else if (a == "--master") master = value();
+    else if (a == "--call-sign") e.call_sign = value();
+    else if (a == "--repeater-id") e.repeater_id = std::atoll(value());
+    else if (a == "--bridge-id") e.bridge_id = std::atoll(value());
+    else if (a == "--tx") e.tx_hz = std::atoll(value());
+    else if (a == "--rx") e.rx_hz = std::atoll(value());
+    else if (a == "--rdac") e.rdac_announcements = std::atoi(value());
+    else if (a == "--calls") e.calls_each_way = std::atoi(value());
+    else if (a == "--positions") e.positions = std::atoi(value());
+    else {
+      std::puts("usage: moto_bridge_sim_report --repeater FILE --master FILE [--call-sign C] [--repeater-id N]\n"
+                "         [--bridge-id N] [--tx HZ] [--rx HZ] [--rdac N] [--calls N] [--positions N]");
+      return 2;
+    }
+  }
+  const auto r = simreport::analyse(simjson::read_file(repeater), simjson::read_file(master));
+  simreport::print(r, stdout);
+  const auto why = simreport::shortcomings(r, e);
+  for (const std::string& w : why) std::printf("MISSING: %s\n", w.c_str());
+  std::puts(why.empty() ? "RESULT: PASS" : "RESULT: FAIL");
+  return why.empty() ? 0 : 1;
+}

@@ -1,0 +1,251 @@
+#include "run_report.h"
+
+#include <algorithm>
+#include <map>
+
+namespace simreport {
+namespace {
+
+using simjson::Object;
+
+struct Received {
+  int64_t t;
+  const Object* o;
+};
+
+// Received packets by sequence number, in arrival order.
+std::multimap<int64_t, Received> by_sequence(const std::vector<Object>& events, const char* name) {
+  std::multimap<int64_t, Received> m;
+  for (const Object& o : events)
+    if (o.event() == name) m.emplace(o.num("seq"), Received{o.num("t_us"), &o});
+  return m;
+}
+
+const Object* first_after(const std::multimap<int64_t, Received>& m, int64_t seq, int64_t t) {
+  auto range = m.equal_range(seq);
+  const Object* best = nullptr;
+  int64_t best_t = 0;
+  for (auto it = range.first; it != range.second; ++it)
+    if (it->second.t >= t && (!best || it->second.t < best_t)) {
+      best = it->second.o;
+      best_t = it->second.t;
+    }
+  return best;
+}
+
+int frames_matching(const std::string& sent, const std::string& received) {
+  int ok = 0;
+  for (size_t i = 0; i + 14 <= sent.size(); i += 14)
+    if (received.size() >= i + 14 && sent.compare(i, 14, received, i, 14) == 0) ++ok;
+  return ok;
+}
+
+// What the sending peer announced about each of its calls, by call number.
+std::map<int64_t, const Object*> calls_of(const std::vector<Object>& events, const char* name) {
+  std::map<int64_t, const Object*> m;
+  for (const Object& o : events)
+    if (o.event() == name) m[o.num("call")] = &o;
+  return m;
+}
+
+void match(Direction& d, const std::vector<Object>& sender, const char* sent_name, const char* call_name,
+           const std::vector<Object>& receiver, const char* received_name) {
+  const auto received = by_sequence(receiver, received_name);
+  const auto calls = calls_of(sender, call_name);
+  d.calls = static_cast<int>(calls.size());
+  std::map<int64_t, std::vector<int64_t>> arrivals;  // bursts per call
+  for (const Object& o : sender) {
+    if (o.event() != sent_name || o.str("kind") == "sync") continue;
+    const int64_t call = o.num("call");
+    auto c = calls.find(call);
+    const bool bunched = c != calls.end() && c->second->num("bunch", 1) > 1;
+    ++d.packets_sent;
+    const bool burst = o.has("frames");
+    if (burst) d.frames_sent += static_cast<int>(o.str("frames").size() / 14);
+    const Object* r = first_after(received, o.num("seq"), o.num("t_us"));
+    if (!r) continue;
+    ++d.packets_received;
+    if (!r->str("problems").empty()) ++d.problems;
+    if (burst) {
+      d.frames_ok += frames_matching(o.str("frames"), r->str("frames"));
+      arrivals[call * 2 + (bunched ? 1 : 0)].push_back(r->num("t_us"));
+    }
+    if (!bunched) d.latency_ms.push_back(static_cast<double>(r->num("t_us") - o.num("t_us")) / 1000.0);
+  }
+  for (auto& [key, times] : arrivals) {
+    std::sort(times.begin(), times.end());
+    for (size_t i = 1; i < times.size(); ++i)
+      (key % 2 ? d.spacing_ms : d.gap_ms).push_back(static_cast<double>(times[i] - times[i - 1]) / 1000.0);
+  }
+}
+
+const char* fmt_stats(char* buf, size_t n, const std::vector<double>& v) {
+  const Stats s = stats_of(v);
+  if (s.count == 0) {
+    std::snprintf(buf, n, "no samples");
+  } else {
+    std::snprintf(buf, n, "median %.2f ms, p99 %.2f ms, min %.2f, max %.2f (%zu samples)", s.median, s.p99, s.min,
+                  s.max, s.count);
+  }
+  return buf;
+}
+
+}  // namespace
+
+Stats stats_of(std::vector<double> values) {
+  Stats s;
+  s.count = values.size();
+  if (values.empty()) return s;
+  std::sort(values.begin(), values.end());
+  auto quantile = [&](double q) {
+    const size_t i = static_cast<size_t>(q * static_cast<double>(values.size() - 1) + 0.5);
+    return values[std::min(i, values.size() - 1)];
+  };
+  s.median = quantile(0.5);
+  s.p99 = quantile(0.99);
+  s.min = values.front();
+  s.max = values.back();
+  return s;
+}
+
+Report analyse(const std::vector<Object>& repeater, const std::vector<Object>& master) {
+  Report r;
+  int64_t registered_at = -1, login_at = -1;
+  for (const Object& o : repeater) {
+    const std::string ev = o.event();
+    if (ev == "registration" && registered_at < 0) {
+      registered_at = o.num("t_us");
+      r.registered = true;
+      r.registration_signed = o.flag("sig");
+      r.bridge_id = static_cast<uint32_t>(o.num("peer"));
+    } else if (ev == "peer_list_request") {
+      ++r.peer_list_requests;
+    } else if (ev == "keepalive") {
+      if (registered_at >= 0) r.keepalive_s.push_back(static_cast<double>(o.num("t_us") - registered_at) / 1e6);
+      if (o.flag("answered")) ++r.keepalives_answered;
+    } else if (ev == "bad_signature") {
+      ++r.bad_signatures;
+    } else if (ev == "wait_timeout" || ev == "script_error") {
+      ++r.script_problems;
+    } else if (ev == "position_tx") {
+      ++r.positions_sent;
+      for (const Object& m : master)
+        if (m.event() == "position_rx" && m.num("t_us") >= o.num("t_us") - 1000000 &&
+            m.str("lat") == o.str("lat").substr(0, 9) && m.str("lon") == o.str("lon").substr(0, 9) &&
+            m.str("mode") == o.str("mode") && m.flag("layout_ok")) {
+          ++r.positions_matched;
+          break;
+        }
+    }
+    if (ev == "registration" || ev == "peer_list_request" || ev == "keepalive" || ev == "moto_voice_rx" ||
+        ev == "peer_reply")
+      ++r.datagrams_checked;
+  }
+  for (const Object& o : master) {
+    const std::string ev = o.event();
+    if (ev == "a_rx") {
+      ++r.a_received;
+      if (login_at < 0) {
+        login_at = o.num("t_us");
+        if (registered_at >= 0) r.login_s = static_cast<double>(login_at - registered_at) / 1e6;
+      }
+    } else if (ev == "rdac_announcement") {
+      ++r.rdac_announcements;
+      r.announcements.push_back(o);
+      if (login_at >= 0) r.rdac_s.push_back(static_cast<double>(o.num("t_us") - login_at) / 1e6);
+    } else if (ev == "wait_timeout" || ev == "script_error") {
+      ++r.script_problems;
+    }
+  }
+  match(r.moto_to_hytera, repeater, "moto_voice_tx", "moto_call_tx", master, "hyt_rx");
+  match(r.hytera_to_moto, master, "hyt_voice_tx", "hyt_call_tx", repeater, "moto_voice_rx");
+  return r;
+}
+
+std::vector<std::string> shortcomings(const Report& r, const Expectations& e) {
+  std::vector<std::string> why;
+  if (!r.registered) why.push_back("the repeater saw no registration request");
+  else if (!r.registration_signed) why.push_back("the registration request was not signed with the network key");
+  if (r.peer_list_requests == 0) why.push_back("no peer-list request after the registration reply");
+  if (r.keepalives_answered == 0) why.push_back("no keep-alive request was answered");
+  if (r.login_s < 0) why.push_back("the network master saw no login \"A\"");
+  if (r.rdac_announcements < e.rdac_announcements)
+    why.push_back("RDAC announcements: " + std::to_string(r.rdac_announcements) + " of " +
+                  std::to_string(e.rdac_announcements));
+  for (const simjson::Object& a : r.announcements) {
+    if (!a.flag("layout_ok") || (!e.call_sign.empty() && (a.str("call") != e.call_sign || a.str("call_long") != e.call_sign)) ||
+        (e.repeater_id >= 0 && a.num("repeater_id") != e.repeater_id) ||
+        (e.bridge_id >= 0 && a.num("bridge_id_low") != (e.bridge_id & 0xFF)) || (e.tx_hz >= 0 && a.num("tx_hz") != e.tx_hz) ||
+        (e.rx_hz >= 0 && a.num("rx_hz") != e.rx_hz) || a.str("firmware") != "VEXA QV 1.00" ||
+        a.str("model").rfind("RovEr", 0) != 0 || a.num("from_port") != 62006) {
+      why.push_back("RDAC announcement " + std::to_string(a.num("n")) + " does not carry the configured data");
+      break;
+    }
+  }
+  auto direction = [&](const Direction& d, const std::string& name) {
+    if (d.calls < e.calls_each_way) {
+      why.push_back(name + ": " + std::to_string(d.calls) + " call(s) played, " + std::to_string(e.calls_each_way) + " needed");
+      return;
+    }
+    if (d.packets_received < d.packets_sent)
+      why.push_back(name + ": " + std::to_string(d.packets_sent - d.packets_received) + " of " +
+                    std::to_string(d.packets_sent) + " packets never arrived");
+    if (d.frames_ok < d.frames_sent || d.frames_sent == 0)
+      why.push_back(name + ": " + std::to_string(d.frames_ok) + " of " + std::to_string(d.frames_sent) +
+                    " frames decoded correctly");
+    if (d.problems > 0) why.push_back(name + ": " + std::to_string(d.problems) + " packet(s) failed the receiver's checks");
+  };
+  direction(r.moto_to_hytera, "Motorola->Hytera");
+  direction(r.hytera_to_moto, "Hytera->Motorola");
+  if (r.positions_sent < e.positions) why.push_back("no position report was played");
+  else if (r.positions_matched < r.positions_sent)
+    why.push_back("position records: " + std::to_string(r.positions_matched) + " of " + std::to_string(r.positions_sent) +
+                  " arrived with the reported latitude, longitude and mode");
+  if (r.bad_signatures > 0) why.push_back(std::to_string(r.bad_signatures) + " datagram(s) with a bad signature");
+  if (r.script_problems > 0) why.push_back(std::to_string(r.script_problems) + " script step(s) timed out or were skipped");
+  return why;
+}
+
+void print(const Report& r, std::FILE* out) {
+  char buf[160];
+  std::fprintf(out, "Registration      : %s%s; %d peer-list request(s)\n",
+               r.registered ? ("peer " + std::to_string(r.bridge_id) + " registered").c_str() : "none",
+               r.registered ? (r.registration_signed ? ", signature ok" : ", BAD signature") : "", r.peer_list_requests);
+  const Stats ka = stats_of([&] {
+    std::vector<double> gaps;
+    for (size_t i = 1; i < r.keepalive_s.size(); ++i) gaps.push_back(r.keepalive_s[i] - r.keepalive_s[i - 1]);
+    return gaps;
+  }());
+  std::fprintf(out, "Keep-alive        : %d answered; first %.2f s after registration, then every %.2f s (median)\n",
+               r.keepalives_answered, r.keepalive_s.empty() ? -1.0 : r.keepalive_s.front(), ka.median);
+  std::fprintf(out, "Network login     : %s; %d \"A\" datagrams received and echoed\n",
+               r.login_s < 0 ? "none" : ("first \"A\" " + std::to_string(r.login_s).substr(0, 5) + " s after registration").c_str(),
+               r.a_received);
+  std::string rdac = std::to_string(r.rdac_announcements) + " announcement(s)";
+  if (!r.announcements.empty()) {
+    const simjson::Object& a = r.announcements.front();
+    rdac += " of " + a.str("call") + ", repeater " + a.str("repeater_id") + ", tx " + a.str("tx_hz") + " Hz, rx " +
+            a.str("rx_hz") + " Hz, \"" + a.str("firmware") + "\", \"" + a.str("model") + "\"; at";
+    for (double s : r.rdac_s) rdac += " " + std::to_string(s).substr(0, 4);
+    rdac += " s after login";
+  }
+  std::fprintf(out, "RDAC              : %s\n", rdac.c_str());
+  auto direction = [&](const Direction& d, const char* name) {
+    std::fprintf(out, "%-18s: %d call(s), %d/%d packets arrived, %d/%d frames decoded correctly, %d packet(s) with problems\n",
+                 name, d.calls, d.packets_received, d.packets_sent, d.frames_ok, d.frames_sent, d.problems);
+  };
+  direction(r.moto_to_hytera, "Motorola->Hytera");
+  direction(r.hytera_to_moto, "Hytera->Motorola");
+  std::fprintf(out, "Position reports  : %d sent, %d arrived intact\n", r.positions_sent, r.positions_matched);
+  std::fprintf(out, "Signatures        : %d datagram(s) from the bridge checked, %d bad\n", r.datagrams_checked,
+               r.bad_signatures);
+  std::fprintf(out, "Burst spacing M<-H: natural rate: %s\n", fmt_stats(buf, sizeof buf, r.hytera_to_moto.gap_ms));
+  std::fprintf(out, "                    sent in bunches, after pacing: %s\n",
+               fmt_stats(buf, sizeof buf, r.hytera_to_moto.spacing_ms));
+  std::fprintf(out, "Latency M->H      : %s (target: median <= 3 ms, p99 <= 6 ms)\n",
+               fmt_stats(buf, sizeof buf, r.moto_to_hytera.latency_ms));
+  std::fprintf(out, "Latency H->M      : %s (target <= 1 ms, not paced)\n",
+               fmt_stats(buf, sizeof buf, r.hytera_to_moto.latency_ms));
+}
+
+}  // namespace simreport
