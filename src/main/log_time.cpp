@@ -6,7 +6,11 @@ thread_local time_t t;
 thread_local char ts[26];
 
 void refresh_ts() {
+  // The text changes once a second; the voice threads refresh it for every
+  // packet, so the conversion is done only when the second has moved on.
+  static thread_local time_t text_time = -1;
   t = time(nullptr);
+  if (t == text_time && ts[0] != '\0') return;
   tm local{};
   localtime_r(&t, &local);
   char text[64];
@@ -16,4 +20,5 @@ void refresh_ts() {
   }
   text[24] = '\0';
   memcpy(ts, text, 25);
+  text_time = t;
 }
