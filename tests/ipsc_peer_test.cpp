@@ -179,14 +179,53 @@ TEST_F(IpscPeerTest, OtherPeersAreAnsweredAtTheirOwnAddress) {
 }
 
 TEST_F(IpscPeerTest, KeepAliveGoesOutEvery1000Turns) {
-  for (int turn = 1; turn < 1000; ++turn) ASSERT_EQ(ipsc_turn(), 1);
-  EXPECT_FALSE(repeater_.has_datagram(0));
-  ASSERT_EQ(ipsc_turn(), 1);
-  EXPECT_EQ(repeater_.receive(1000), Bytes(start_hb, start_hb + sizeof start_hb));
-  for (int turn = 1; turn < 1000; ++turn) ASSERT_EQ(ipsc_turn(), 1);
-  EXPECT_FALSE(repeater_.has_datagram(0));
-  ASSERT_EQ(ipsc_turn(), 1);
-  EXPECT_TRUE(repeater_.has_datagram(1000));
+  deliver(repeater_, packet(0x91, 26));
+  ASSERT_EQ(repeater_.receive(1000).size(), 15u);
+  for (int first_turn : {2, 1}) {  // the reply's turn was the first of 1000
+    for (int turn = first_turn; turn < 1000; ++turn) ASSERT_EQ(ipsc_turn(), 1);
+    EXPECT_FALSE(repeater_.has_datagram(0));
+    ASSERT_EQ(ipsc_turn(), 1);
+    EXPECT_EQ(repeater_.receive(1000), Bytes(start_hb, start_hb + sizeof start_hb));
+  }
+}
+
+// Opcodes of what one keep-alive step (1000 turns) sends to the repeater.
+std::vector<int> keep_alive_step(const LoopbackSocket& repeater, const LoopbackSocket& bridge, std::string* log) {
+  *log = capture_stdout([] {
+    for (int turn = 0; turn < 1000; ++turn) ipsc_turn();
+  });
+  std::vector<int> opcodes;
+  for (const Bytes& d : repeater.drain_from(bridge.port(), 4)) opcodes.push_back(d[0]);
+  return opcodes;
+}
+
+TEST_F(IpscPeerTest, RegistrationIsRepeatedUntilTheRepeaterHasTakenIt) {
+  const std::vector<int> registration_and_keep_alive = {0x90, 0x96};
+  const std::vector<int> keep_alive = {0x96};
+  const std::string retry_line = " Repeater not registered, send registration to IP:127.0.0.1 Port:" +
+                                 std::to_string(repeater_.port()) + "\n";
+  std::string log;
+  // No reply since start: every step registers again, and says so.
+  for (int step = 0; step < 2; ++step) {
+    EXPECT_EQ(keep_alive_step(repeater_, bridge_, &log), registration_and_keep_alive);
+    EXPECT_NE(log.find(retry_line), std::string::npos);
+  }
+  // The reply ends that, also before any keep-alive has been answered.
+  deliver(repeater_, packet(0x91, 26));
+  EXPECT_EQ(repeater_.receive(1000).size(), 15u);
+  EXPECT_EQ(keep_alive_step(repeater_, bridge_, &log), keep_alive);
+  EXPECT_EQ(log, "");
+  // Keep-alives answered: registered while the answers keep coming.
+  deliver(repeater_, packet(0x97, 24));
+  EXPECT_EQ(keep_alive_step(repeater_, bridge_, &log), keep_alive);
+  // The answers stopped for 20 s (main counted the link down to 0).
+  motorola_repeater_online = 0;
+  EXPECT_EQ(keep_alive_step(repeater_, bridge_, &log), registration_and_keep_alive);
+  EXPECT_EQ(keep_alive_step(repeater_, bridge_, &log), registration_and_keep_alive);
+  deliver(repeater_, packet(0x91, 26));
+  EXPECT_EQ(repeater_.receive(1000).size(), 15u);
+  deliver(repeater_, packet(0x97, 24));
+  EXPECT_EQ(keep_alive_step(repeater_, bridge_, &log), keep_alive);
 }
 
 TEST_F(IpscPeerTest, NetworkKeepAliveOnlyWhileLoggedIn) {

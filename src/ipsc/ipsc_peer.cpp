@@ -10,6 +10,7 @@
 
 #include "ipsc/control_packets.h"
 #include "main/config.h"
+#include "main/log_time.h"
 #include "main/sockets.h"
 #include "main/supervision.h"
 #include "main/udp_io.h"
@@ -25,6 +26,13 @@ sockaddr_in fromUser2{};
 bool fromUser2_known = false;
 
 int turn_counter = 0;
+
+// A repeater ignores keep-alives from a peer it has not registered, so after
+// a repeater restart (or when it came up after us) only a new registration
+// request brings the link back. Registered from the registration reply
+// until the keep-alive answers that followed it stop for 20 s.
+bool registered = false;
+bool keep_alive_answered = false;
 
 constexpr int kRegistrationReplyLength = 26;
 constexpr int kPeerEntryLength = 11;
@@ -79,6 +87,7 @@ Classified classify(int length) {
       return Classified::kGoOn;
     case 0x97:
       motorola_repeater_online = 20;
+      keep_alive_answered = true;
       return Classified::kGoOn;
     case 0x93:
       return read_peer_list(length) ? Classified::kGoOn : Classified::kThreadEnds;
@@ -126,6 +135,8 @@ void ipsc_thread_start() {
   printf("%s", "\033[0m");
   reset_moto_to_hytera();
   turn_counter = 0;
+  registered = false;
+  keep_alive_answered = false;
   reset_location_data();
 }
 
@@ -140,11 +151,25 @@ int ipsc_handle_turn(int length) {
         break;
     }
   }
-  if (length == kRegistrationReplyLength) SEND(sizeof start2, start2);
+  if (length == kRegistrationReplyLength) {
+    SEND(sizeof start2, start2);
+    registered = true;
+    keep_alive_answered = false;
+  }
   if (turn_counter >= IPSC_KEEPALIVE_TURNS) {
     if (master_online > 0)
       udp_send_to(Local_Repeater_audio_srv_sock, "A", 1, MasterIP, LISTEN_REPEATER_AUDIO_PORT);
     turn_counter = 0;
+    if (keep_alive_answered && motorola_repeater_online <= 0) {
+      registered = false;
+      keep_alive_answered = false;
+    }
+    if (!registered) {
+      refresh_ts();
+      printf("%s Repeater not registered, send registration to IP:%s Port:%d\n", ts, RptrIP,
+             static_cast<int>(RptrPort));
+      SEND(sizeof start, start);
+    }
     SEND(sizeof start_hb, start_hb);
   }
   return 1;
