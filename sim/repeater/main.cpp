@@ -311,11 +311,11 @@ class Repeater {
     send(simipsc::kDataHeader, nullptr);
     for (int b = 0; b < blocks; ++b) send(simipsc::kDataBlock, text.block(b));
     rt_.at(due, [this, text, src, dst, mode, blocks] {
-      log_.say("sent position report %u -> %u: lat %s lon %s speed %s, dot at %d (mode %s), %d blocks", src, dst,
-               text.latitude.c_str(), text.longitude.c_str(), text.speed.c_str(), text.dot, text.mode_digit.c_str(),
+      log_.say("sent position report %u -> %u: lat %s lon %s speed %s, dot at %d (mode %c), %d blocks", src, dst,
+               text.latitude.c_str(), text.longitude.c_str(), text.speed.c_str(), text.dot, text.mode_digit,
                blocks);
       log_.event("position_tx").num("src", src).num("dst", dst).str("lat", text.latitude).str("lon", text.longitude)
-          .str("speed", text.speed).str("mode", text.mode_digit).num("dot", text.dot).num("blocks", blocks)
+          .str("speed", text.speed).str("mode", std::string(1, text.mode_digit)).num("dot", text.dot).num("blocks", blocks)
           .num("peer", o_.repeater_id);
       rt_.saw("position_sent");
     });

@@ -16,15 +16,15 @@ const uint8_t* PositionText::block(int b) const {
 PositionText position_text(int mode, int n) {
   PositionText p;
   switch (mode) {
-    case 4: p.dot = 17, p.mode_digit = "4"; break;
-    case 1: p.dot = 19, p.mode_digit = "1"; break;
-    case 2: p.dot = 25, p.mode_digit = "2"; break;
-    default: p.dot = 20, p.mode_digit = "0"; break;
+    case 4: p.dot = 17, p.mode_digit = '4'; break;
+    case 1: p.dot = 19, p.mode_digit = '1'; break;
+    case 2: p.dot = 25, p.mode_digit = '2'; break;
+    default: p.dot = 20, p.mode_digit = '0'; break;
   }
   char buf[16];
   std::snprintf(buf, sizeof buf, "%05d.%04d", 5231 + n % 100, 1000 + (37 * n) % 9000);
   p.latitude = buf;
-  std::snprintf(buf, sizeof buf, "%05d.%04d", 1324 + n % 100, 5678);
+  std::snprintf(buf, sizeof buf, "%06d.%03d", 1324 + n % 100, 567);
   p.longitude = buf;
   std::snprintf(buf, sizeof buf, "%03dK", 40 + n % 900);
   p.speed = buf;
@@ -32,8 +32,7 @@ PositionText position_text(int mode, int n) {
   static const char filler[] = "LRRPPOSITIONREPORTFROMRADIO";
   for (int i = 0; i < p.dot - 5; ++i) p.text[static_cast<size_t>(i)] = static_cast<uint8_t>(filler[i % 27]);
   std::memcpy(&p.text[static_cast<size_t>(p.dot - 5)], p.latitude.data(), 10);
-  p.text[static_cast<size_t>(p.dot + 5)] = 'N';
-  std::memcpy(&p.text[static_cast<size_t>(p.dot + 6)], p.longitude.data(), 10);
+  std::memcpy(&p.text[static_cast<size_t>(p.dot + 5)], p.longitude.data(), 10);
   std::memcpy(&p.text[static_cast<size_t>(p.dot + 16)], p.speed.data(), 4);
   return p;
 }

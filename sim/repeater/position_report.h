@@ -1,7 +1,8 @@
 #pragma once
-// The text a radio's position report carries in its data blocks: latitude
-// and longitude around a "." each, then the speed. Where the first "."
-// stands tells the reporting mode.
+// The text a radio's position report carries in its data blocks: the
+// latitude (five characters, ".", four), straight after it the longitude
+// (six, ".", three), a blank and the speed. Where the first "." stands tells
+// the reporting mode.
 #include <array>
 #include <cstdint>
 #include <string>
@@ -10,7 +11,7 @@ namespace simrepeater {
 
 struct PositionText {
   std::string latitude, longitude, speed;  // 10, 10 and 4 characters
-  std::string mode_digit;                  // "4", "1", "2" or "0"
+  char mode_digit = '0';                   // '4', '1', '2' or '0'
   int dot = 0;                             // position of the first "." in the stored text
   std::array<uint8_t, 96> text{};          // what the second and later blocks carry
   // The 16 bytes of data block b (block 0 is the one the receiver skips).

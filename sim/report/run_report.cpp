@@ -208,9 +208,12 @@ std::vector<std::string> shortcomings(const Report& r, const Expectations& e) {
 
 void print(const Report& r, std::FILE* out) {
   char buf[160];
-  std::fprintf(out, "Registration      : %s%s; %d peer-list request(s)\n",
-               r.registered ? ("peer " + std::to_string(r.bridge_id) + " registered").c_str() : "none",
-               r.registered ? (r.registration_signed ? ", signature ok" : ", BAD signature") : "", r.peer_list_requests);
+  if (r.registered)
+    std::fprintf(out, "Registration      : peer %u registered, signature %s", r.bridge_id,
+                 r.registration_signed ? "ok" : "BAD");
+  else
+    std::fprintf(out, "Registration      : none");
+  std::fprintf(out, "; %d peer-list request(s)\n", r.peer_list_requests);
   const Stats ka = stats_of([&] {
     std::vector<double> gaps;
     for (size_t i = 1; i < r.keepalive_s.size(); ++i) gaps.push_back(r.keepalive_s[i] - r.keepalive_s[i - 1]);
@@ -218,18 +221,21 @@ void print(const Report& r, std::FILE* out) {
   }());
   std::fprintf(out, "Keep-alive        : %d answered; first %.2f s after registration, then every %.2f s (median)\n",
                r.keepalives_answered, r.keepalive_s.empty() ? -1.0 : r.keepalive_s.front(), ka.median);
-  std::fprintf(out, "Network login     : %s; %d \"A\" datagrams received and echoed\n",
-               r.login_s < 0 ? "none" : ("first \"A\" " + std::to_string(r.login_s).substr(0, 5) + " s after registration").c_str(),
-               r.a_received);
-  std::string rdac = std::to_string(r.rdac_announcements) + " announcement(s)";
+  if (r.login_s < 0)
+    std::fprintf(out, "Network login     : none");
+  else
+    std::fprintf(out, "Network login     : first \"A\" %.2f s after registration", r.login_s);
+  std::fprintf(out, "; %d \"A\" datagrams received and echoed\n", r.a_received);
+  std::fprintf(out, "RDAC              : %d announcement(s)", r.rdac_announcements);
   if (!r.announcements.empty()) {
     const simjson::Object& a = r.announcements.front();
-    rdac += " of " + a.str("call") + ", repeater " + a.str("repeater_id") + ", tx " + a.str("tx_hz") + " Hz, rx " +
-            a.str("rx_hz") + " Hz, \"" + a.str("firmware") + "\", \"" + a.str("model") + "\"; at";
-    for (double s : r.rdac_s) rdac += " " + std::to_string(s).substr(0, 4);
-    rdac += " s after login";
+    std::fprintf(out, " of %s, repeater %s, tx %s Hz, rx %s Hz, \"%s\", \"%s\"; at", a.str("call").c_str(),
+                 a.str("repeater_id").c_str(), a.str("tx_hz").c_str(), a.str("rx_hz").c_str(),
+                 a.str("firmware").c_str(), a.str("model").c_str());
+    for (double s : r.rdac_s) std::fprintf(out, " %.1f", s);
+    std::fprintf(out, " s after login");
   }
-  std::fprintf(out, "RDAC              : %s\n", rdac.c_str());
+  std::fputc('\n', out);
   auto direction = [&](const Direction& d, const char* name) {
     std::fprintf(out, "%-18s: %d call(s), %d/%d packets arrived, %d/%d frames decoded correctly, %d packet(s) with problems\n",
                  name, d.calls, d.packets_received, d.packets_sent, d.frames_ok, d.frames_sent, d.problems);
