@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "../common/ambe_frame.h"
 #include "../common/dmr_burst_decoder.h"
@@ -30,7 +31,7 @@ struct Options {
   std::string script;
   std::string ambe;
   uint32_t seed = 2;
-  int rdac_answer_after = 0;
+  std::vector<size_t> rdac_answers;  // length of the answer to announcement n (0: none)
   bool echo = true;
   double duration = 0;
 };
@@ -38,7 +39,8 @@ struct Options {
 void usage() {
   std::puts(
       "usage: moto_bridge_sim_master [--bind IP] [--json FILE] [--script FILE] [--ambe FILE]\n"
-      "         [--seed N] [--rdac-answer-after N] [--no-echo] [--duration S]\n"
+      "         [--seed N] [--rdac-answers LEN,LEN,...] [--no-echo] [--duration S]\n"
+      "  --rdac-answers: answer announcement n with a datagram of the n-th length (0: none)\n"
       "Script commands: sleep S | wait EVENT [S] [count=N] | quit\n"
       "  call group|private DST SRC [bursts=N] [headers=N] [errors=N] [uncorrectable=N]\n"
       "       [bunch=N] [gap_ms=60] [end=1]\n"
@@ -57,7 +59,15 @@ bool parse_options(int argc, char** argv, Options& o) {
     else if (a == "--script") o.script = value();
     else if (a == "--ambe") o.ambe = value();
     else if (a == "--seed") o.seed = static_cast<uint32_t>(std::strtoul(value(), nullptr, 0));
-    else if (a == "--rdac-answer-after") o.rdac_answer_after = std::atoi(value());
+    else if (a == "--rdac-answers") {
+      for (const char* p = value(); *p;) {
+        char* end = nullptr;
+        const unsigned long length = std::strtoul(p, &end, 10);
+        if (end == p) return false;
+        o.rdac_answers.push_back(length);
+        p = *end == ',' ? end + 1 : end;
+      }
+    }
     else if (a == "--no-echo") o.echo = false;
     else if (a == "--duration") o.duration = std::atof(value());
     else return false;
@@ -183,7 +193,8 @@ class Master {
           .str("firmware", long_.firmware)
           .str("model", long_.model);
       rt_.saw("rdac");
-      if (o_.rdac_answer_after > 0 && announcements_ == o_.rdac_answer_after) rdac_answer(24);
+      const size_t n = static_cast<size_t>(announcements_);
+      if (n <= o_.rdac_answers.size() && o_.rdac_answers[n - 1] > 0) rdac_answer(o_.rdac_answers[n - 1]);
       return;
     }
     ++others_;
