@@ -19,8 +19,7 @@ set(config "${root}${bridge_config_dir}/vexaqv.cfg")
 if(EXISTS "${config}")
   message(STATUS "Keeping: ${config}")
 else()
-  message(STATUS "Installing: ${config}")
-  # file(INSTALL) puts DESTDIR in front by itself.
+  # file(INSTALL) puts DESTDIR in front by itself, and reports the file.
   file(INSTALL "${bridge_source_dir}/config/vexaqv.cfg.example"
        DESTINATION "${bridge_config_dir}" RENAME vexaqv.cfg
        PERMISSIONS OWNER_READ OWNER_WRITE GROUP_READ WORLD_READ)
