@@ -310,7 +310,7 @@ class Repeater {
     };
     send(simipsc::kDataHeader, nullptr);
     for (int b = 0; b < blocks; ++b) send(simipsc::kDataBlock, text.block(b));
-    rt_.at(due, [this, text, src, dst, mode, blocks] {
+    rt_.at(due, [this, text, src, dst, blocks] {
       log_.say("sent position report %u -> %u: lat %s lon %s speed %s, dot at %d (mode %c), %d blocks", src, dst,
                text.latitude.c_str(), text.longitude.c_str(), text.speed.c_str(), text.dot, text.mode_digit,
                blocks);
@@ -319,7 +319,6 @@ class Repeater {
           .num("peer", o_.repeater_id);
       rt_.saw("position_sent");
     });
-    (void)mode;
     return true;
   }
 
