@@ -47,7 +47,8 @@ build() {
   CXX=clang++ cmake -S . -B "$dir" -G Ninja -DBRIDGE_WERROR=ON -DBRIDGE_TESTS=OFF \
     -DBRIDGE_BENCHMARKS=OFF -DBRIDGE_FUZZ=ON "$@" >/dev/null
   if [ "$quiet" -eq 1 ]; then
-    cmake --build "$dir" -j 2 >/dev/null
+    # Build output only when the build fails.
+    cmake --build "$dir" -j 2 >"$dir/build.log" 2>&1 || { cat "$dir/build.log"; exit 1; }
   else
     cmake --build "$dir" -j 2
   fi
