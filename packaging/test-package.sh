@@ -89,7 +89,7 @@ dpkg_root() {
 }
 check "dpkg installs it into a scratch root" dpkg_root -i "$deb"
 
-field() { awk -F: -v name=moto-bridge -v n="$2" '$1 == name { print $n }' "$root/etc/$1"; }
+field() { awk -F: -v name=moto-bridge -v n="$2" '$1 == name { print $n }' "$root/etc/$1" 2>/dev/null || true; }
 uid="$(field passwd 3)"
 gid="$(field group 3)"
 echo "     service account: $(grep '^moto-bridge:' "$root/etc/passwd" || echo none)"
