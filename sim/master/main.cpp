@@ -364,6 +364,10 @@ class Master {
 
 int main(int argc, char** argv) {
   Options o;
+  if (argc > 1 && std::strcmp(argv[1], "--help") == 0) {
+    usage();
+    return 0;
+  }
   if (!parse_options(argc, argv, o)) {
     usage();
     return 2;
