@@ -54,13 +54,16 @@ wait moto_call 30
 sleep 1
 position 2620001 5057 mode=4
 SCRIPT
-# The network master: a call back once the repeater's call has arrived; it
-# ends the run after the fourth RDAC announcement.
+# The network master: a call back once the repeater's call has arrived, then
+# one whose bursts come in bunches of six for the bridge to pace; it ends the
+# run after the fourth RDAC announcement.
 cat >"$work/master.script" <<'SCRIPT'
 wait login 30
 wait hyt_call 30
 sleep 1
 call group 9 2620002 bursts=24
+sleep 1
+call group 9 2620002 bursts=12 bunch=6
 wait rdac 40 count=4
 sleep 1
 quit
