@@ -51,17 +51,17 @@ quit
   // every 5 s; the login follows the first answered keep-alive.
   ASSERT_GE(r.keepalive_s.size(), 4u);
   EXPECT_GT(r.keepalive_s[0], 4.5);
-  EXPECT_LT(r.keepalive_s[0], 7.0);
+  EXPECT_LT(r.keepalive_s[0], 8.0);
   for (size_t i = 1; i < r.keepalive_s.size(); ++i) {
     EXPECT_GT(r.keepalive_s[i] - r.keepalive_s[i - 1], 4.5) << i;
-    EXPECT_LT(r.keepalive_s[i] - r.keepalive_s[i - 1], 6.5) << i;
+    EXPECT_LT(r.keepalive_s[i] - r.keepalive_s[i - 1], 7.0) << i;
   }
   EXPECT_GT(r.login_s, r.keepalive_s[0]);
   EXPECT_LT(r.login_s, r.keepalive_s[0] + 2.0);
   // The master echoes every "A": no second login, only the 5 s "A" keep-alives.
   const auto a = events(bench.master_events(), "a_rx");
   ASSERT_GE(a.size(), 4u);
-  for (size_t i = 1; i < a.size(); ++i) EXPECT_NEAR((a[i].num("t_us") - a[i - 1].num("t_us")) / 1e6, 5.1, 1.0) << i;
+  for (size_t i = 1; i < a.size(); ++i) EXPECT_NEAR((a[i].num("t_us") - a[i - 1].num("t_us")) / 1e6, 5.5, 1.5) << i;
   size_t logins = 0;
   for (size_t at = find_from(log, "Sende Anmeldung an DMR Master  IP:192.0.2.2\n"); at != std::string::npos;
        at = find_from(log, "Sende Anmeldung", at + 1))
@@ -70,7 +70,7 @@ quit
 
   // Four announcements 6 s apart, logged 2, 3, 4, 0, and none after them.
   ASSERT_EQ(r.rdac_announcements, 4) << bench.logs();
-  for (size_t i = 0; i < 4; ++i) EXPECT_NEAR(r.rdac_s[i], 6.0 * static_cast<double>(i + 1), 1.5) << i;
+  for (size_t i = 0; i < 4; ++i) EXPECT_NEAR(r.rdac_s[i], 6.0 * static_cast<double>(i + 1), 2.0) << i;
   size_t at = 0;
   for (const char* line : {"Local_Repeater_rdac 2\n", "Local_Repeater_rdac 3\n", "Local_Repeater_rdac 4\n",
                            "Local_Repeater_rdac 0\n"}) {

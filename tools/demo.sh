@@ -92,6 +92,8 @@ for _ in $(seq 750); do
   sleep 0.1
 done
 sleep 0.5
+daemon_alive=1
+kill -0 "$daemon_pid" 2>/dev/null || daemon_alive=0
 netns_stop_pid "$master_pid"
 netns_stop_pid "$repeater_pid"
 netns_stop_pid "$daemon_pid"
@@ -101,6 +103,10 @@ echo
 echo "== What the simulated peers saw =="
 grep -h "summary:" "$work/repeater.log" "$work/master.log" | sed 's/^\[[^]]*\] summary: /  /'
 failed=0
+if [ "$daemon_alive" -ne 1 ]; then
+  echo "MISSING: the daemon stopped during the run"
+  failed=1
+fi
 for line in "Sende Anmeldung an DMR Master" "Local_Repeater_rdac 0" "Moto RX+" "Moto RX-" "PTT ON" "PTT OFF" \
   "Decoded GPS"; do
   if ! grep -qF "$line" "$work/daemon.log"; then
