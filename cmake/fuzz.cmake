@@ -12,7 +12,9 @@ endif()
 find_package(OpenSSL REQUIRED)
 
 # The library is what the daemon runs; coverage feedback comes from it.
+# Everything linking it (the daemon too) then needs the coverage callbacks.
 target_compile_options(bridge_core PRIVATE -fsanitize=fuzzer-no-link)
+target_link_options(bridge_core INTERFACE -fsanitize=fuzzer-no-link)
 
 add_library(bridge_fuzz_support STATIC ${PROJECT_SOURCE_DIR}/fuzz/fuzz_support.cpp)
 target_link_libraries(bridge_fuzz_support PUBLIC bridge_core OpenSSL::Crypto)
