@@ -87,6 +87,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     FUZZ_CHECK((row_of(block, 0) | 0x8000u) == (row_of(rawLC, 0) | 0x8000u));
     FUZZ_CHECK((row_of(block, 0) & 0x8000u) <= (row_of(rawLC, 0) & 0x8000u));
     for (int r = 1; r < 7; ++r) FUZZ_CHECK(row_of(block, r) == row_of(rawLC, r));
+    // Every row of the re-encoded block passes the parity check, and the
+    // checksum of its LC bits is the one in column 10 of rows 2..6.
+    unsigned char lc_bits[72];
+    int cs = 0;
+    for (int r = 0; r < 7; ++r) {
+      unsigned char row[16];
+      for (int c = 0; c < 16; ++c) row[c] = block[8 * c + r];
+      FUZZ_CHECK(hamming16114(row) == 1);
+      if (r >= 2) cs = cs << 1 | row[10];
+    }
+    for (int k = 0; k < 72; ++k) lc_bits[k] = (out[k / 8] >> (7 - k % 8)) & 1;
+    FUZZ_CHECK(crcFiveBit(lc_bits, 0) == cs);
   }
   return 0;
 }

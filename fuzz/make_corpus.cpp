@@ -323,6 +323,40 @@ void embedded_seeds() {
     pack_bits(centre, 48, &seed);
   }
   write_seed("embedded_lc", "superframe", seed);
+
+  // The same superframe with its block damaged in ways the decoder tells
+  // apart: LC[0] arriving as 1 (the row-0 retry), one bit of row 3 flipped,
+  // and an LC bit changed with its row's parity made good again, so only the
+  // checksum catches it.
+  auto damaged = [&](const char* name, void (*damage)(unsigned char* block)) {
+    unsigned char copy[128];
+    memcpy(copy, block, sizeof copy);
+    damage(copy);
+    Bytes s(lc, lc + 9);
+    for (unsigned position = 2; position <= 5; ++position) {
+      unsigned char centre[48];
+      hyt_read_burst_bits(hyt_voice_template(position), HYT_BIT_CENTRE, 48, centre);
+      memcpy(centre + 8, copy + 32 * (position - 2), 32);
+      pack_bits(centre, 48, &s);
+    }
+    write_seed("embedded_lc", name, s);
+  };
+  // Block bit k is matrix row k % 8, column k / 8.
+  damaged("row0_retry", [](unsigned char* b) { b[0] ^= 1; });
+  damaged("row3_error", [](unsigned char* b) { b[8 * 6 + 3] ^= 1; });
+  damaged("checksum_mismatch", [](unsigned char* b) {
+    unsigned char row[11], parity[5];
+    b[8 * 2 + 4] ^= 1;  // row 4, column 2: an LC bit
+    for (int c = 0; c < 11; ++c) row[c] = b[8 * c + 4];
+    hamming16114encode(row, parity);
+    for (int c = 0; c < 5; ++c) b[8 * (11 + c) + 4] = parity[c];
+    // Keep the column parity row even as the encoder would.
+    for (int c = 0; c < 16; ++c) {
+      unsigned char sum = 0;
+      for (int r = 0; r < 7; ++r) sum ^= b[8 * c + r];
+      b[8 * c + 7] = sum;
+    }
+  });
   // Burst A's voice sync in place of an EMB: not a code word.
   Bytes sync_seed(lc, lc + 9);
   unsigned char centre[48];
