@@ -269,6 +269,21 @@ void hytera_seeds() {
   doubling.add(hyt_burst(2, 2, kSource + 1, nullptr), 60);
   write_seed("hytera_voice", "doubling", doubling.bytes());
 
+  // One burst of a running call arrives with its sequence number mangled
+  // far ahead; the rest of the call follows in order.
+  Sequence jumped;
+  {
+    Bytes sync = hyt_packet(sync_hyt, HYT_KIND_SYNC, HYT_FT_SYNC, 2, kSource);
+    Bytes header = hyt_packet(start_hyt, HYT_KIND_VOICE, HYT_FT_VOICE_HEADER, 2, kSource);
+    jumped.add(sync, 60).add(header, 60).add(hyt_burst(1, 2, kSource, nullptr), 60);
+    Bytes mangled = hyt_burst(2, 2, kSource, nullptr);
+    hyt_set_sequence(mangled.data(), 60000);
+    jumped.add(mangled, 60);
+    for (unsigned position = 3; position <= 6; ++position) jumped.add(hyt_burst(position, 2, kSource, nullptr), 60);
+    jumped.add(hyt_packet(ende_hyt, HYT_KIND_END, HYT_FT_TERMINATOR, 2, kSource), 60);
+  }
+  write_seed("hytera_voice", "sequence_jump_mid_call", jumped.bytes());
+
   // Burst F with no call running, and every frame-type code alone.
   write_seed("hytera_voice", "burst_f_without_header", Sequence().add(hyt_burst(6, 2, kSource, nullptr), 60).bytes());
   Sequence codes;
