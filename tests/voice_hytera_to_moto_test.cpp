@@ -227,6 +227,12 @@ TEST_F(HyteraToMoto, OrderChecksDropOldPacketsAndReportGaps) {
   Outcome stale = deliver(voicetest::hytera_burst(call, 13, 2, voicetest::random_burst(rng)));
   EXPECT_TRUE(stale.sent.empty());
   EXPECT_EQ(stale.log.find("err"), std::string::npos);
+  // One stray number far ahead does not silence the rest of the call: far
+  // behind the last one, the numbering is followed again.
+  EXPECT_EQ(deliver(voicetest::hytera_burst(call, 60000, 3, voicetest::random_burst(rng))).sent.size(), 1u);
+  Outcome resumed = deliver(voicetest::hytera_burst(call, 15, 4, voicetest::random_burst(rng)));
+  EXPECT_EQ(resumed.sent.size(), 1u);
+  EXPECT_TRUE(contains(resumed.log, "Ferr: 60000 15\n"));
   // Sequence 0 passes the check of a burst, but not that of a terminator.
   EXPECT_EQ(deliver(voicetest::hytera_burst(call, 0, 2, voicetest::random_burst(rng))).sent.size(), 1u);
   Outcome end = deliver(voicetest::hytera_end(call, 0));

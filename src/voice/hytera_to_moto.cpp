@@ -52,6 +52,11 @@ constexpr long kPacingWindowUs = 30000;   // a send closer than this to the last
 constexpr long kBurstSpacingUs = 59000;   // ... to leave this long after it
 constexpr time_t kTxTimeoutSeconds = 2;
 constexpr unsigned int kRtpTicksPerDatagram = 480;  // 60 ms at 8 kHz
+// How far behind the last relayed packet a sequence number may lie and still
+// be a late or repeated packet. Further back, the master's numbering has
+// moved on (a wrap with losses, or one stray packet that jumped far ahead);
+// following it keeps the rest of the call instead of dropping all of it.
+constexpr unsigned int kLateWindow = 1000;
 
 int v2m_recvlen2;
 unsigned char v2m_PacketType;
@@ -83,6 +88,10 @@ struct HyteraFields {
 };
 
 HyteraFields packet_fields;
+
+bool is_late(unsigned int sequence) {
+  return sequence <= old_v2m_pac_num && old_v2m_pac_num - sequence < kLateWindow;
+}
 
 long microseconds_between(const timeval& from, const timeval& to) {
   return static_cast<long>(to.tv_sec - from.tv_sec) * 1000000L + static_cast<long>(to.tv_usec - from.tv_usec);
@@ -182,7 +191,7 @@ void voice_header() {
   }
   fill_common(Voice_moto66);
   dmr_id = packet_fields.source;
-  if (sequence != 0 && sequence <= old_v2m_pac_num) {
+  if (sequence != 0 && is_late(sequence)) {
     printf("O_err: %d %d\n", static_cast<int>(old_v2m_pac_num), static_cast<int>(sequence));
     return;
   }
@@ -228,7 +237,7 @@ void voice_burst() {
   if (send_w == 0) return;
   fill_common(Voice_moto);
   const unsigned int sequence = packet_fields.sequence;
-  if (sequence != 0 && sequence <= old_v2m_pac_num) return;
+  if (sequence != 0 && is_late(sequence)) return;
   if (old_v2m_pac_num + 1 != sequence && sequence != 0)
     printf("Ferr: %d %d\n", static_cast<int>(old_v2m_pac_num), static_cast<int>(sequence));
   old_v2m_pac_num = sequence;
@@ -248,7 +257,7 @@ void voice_terminator() {
   dmr_id = 0;
   fill_common(Voice_moto64);
   const unsigned int sequence = packet_fields.sequence;
-  if (sequence <= old_v2m_pac_num) return;
+  if (is_late(sequence)) return;
   old_v2m_pac_num = sequence;
   moto_set_lc_identifiers(Voice_moto64, packet_fields.destination, packet_fields.source);
   stamp_rtp_time(Voice_moto64);
