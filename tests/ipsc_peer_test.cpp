@@ -148,6 +148,11 @@ TEST_F(IpscPeerTest, PeerListIsPrintedAndLimited) {
   Bytes three = packet(0x93, 7 + 33);
   three[6] = 33;
   for (int n = 0; n < 3; ++n) memcpy(&three[7 + 11 * n], entry1, 11);
+  // Only the repeater keeps the peer list: anybody else's is ignored.
+  LoopbackSocket stranger;
+  out = deliver(stranger, three, &result);
+  EXPECT_EQ(result, 1);
+  EXPECT_EQ(out, "");
   out = deliver(repeater_, three, &result);
   EXPECT_EQ(result, 0);
   EXPECT_NE(out.find("PEER3-Port = 50000\n\n"), std::string::npos);
@@ -222,10 +227,16 @@ TEST_F(IpscPeerTest, RegistrationIsRepeatedUntilTheRepeaterHasTakenIt) {
   motorola_repeater_online = 0;
   EXPECT_EQ(keep_alive_step(repeater_, bridge_, &log), registration_and_keep_alive);
   EXPECT_EQ(keep_alive_step(repeater_, bridge_, &log), registration_and_keep_alive);
+  // A reply that no keep-alive answer follows holds for 20 s (four steps).
+  deliver(repeater_, packet(0x91, 26));
+  EXPECT_EQ(repeater_.receive(1000).size(), 15u);
+  for (int step = 0; step < 4; ++step) EXPECT_EQ(keep_alive_step(repeater_, bridge_, &log), keep_alive) << step;
+  EXPECT_EQ(keep_alive_step(repeater_, bridge_, &log), registration_and_keep_alive);
   deliver(repeater_, packet(0x91, 26));
   EXPECT_EQ(repeater_.receive(1000).size(), 15u);
   deliver(repeater_, packet(0x97, 24));
-  EXPECT_EQ(keep_alive_step(repeater_, bridge_, &log), keep_alive);
+  motorola_repeater_online = 20;
+  for (int step = 0; step < 6; ++step) EXPECT_EQ(keep_alive_step(repeater_, bridge_, &log), keep_alive) << step;
 }
 
 TEST_F(IpscPeerTest, NetworkKeepAliveOnlyWhileLoggedIn) {

@@ -33,6 +33,10 @@ int turn_counter = 0;
 // until the keep-alive answers that followed it stop for 20 s.
 bool registered = false;
 bool keep_alive_answered = false;
+// Keep-alive steps since the registration reply with no answer yet: a reply
+// that no answer ever follows (a stray 26-byte datagram) counts for 20 s only.
+int steps_without_answer = 0;
+constexpr int kUnansweredStepsAfterReply = 4;
 
 constexpr int kRegistrationReplyLength = 26;
 constexpr int kPeerEntryLength = 11;
@@ -77,6 +81,19 @@ bool read_peer_list(int length) {
 
 enum class Classified { kGoOn, kTurnEnds, kThreadEnds };
 
+// At a keep-alive step while registered: the keep-alive answers stopped for
+// 20 s, or none ever followed the reply.
+bool registration_lapsed() {
+  if (keep_alive_answered) return motorola_repeater_online <= 0;
+  return ++steps_without_answer > kUnansweredStepsAfterReply;
+}
+
+bool sent_by_repeater() {
+  sockaddr_in sender{};
+  return get_fromUser2(&sender) && sender.sin_addr.s_addr == inet_addr(RptrIP) &&
+         sender.sin_port == htons(static_cast<uint16_t>(RptrPort));
+}
+
 Classified classify(int length) {
   switch (sendBuffer[0]) {
     case 0x96:
@@ -90,6 +107,9 @@ Classified classify(int length) {
       keep_alive_answered = true;
       return Classified::kGoOn;
     case 0x93:
+      // Only the repeater, as IPSC master, keeps the peer list; a list from
+      // anyone else must not be able to stop the Motorola side.
+      if (!sent_by_repeater()) return Classified::kGoOn;
       return read_peer_list(length) ? Classified::kGoOn : Classified::kThreadEnds;
     case 0x94:
       answer_peer("Login PEER-ID:%d from IP:%s\n", peer_95, sizeof peer_95);
@@ -155,15 +175,13 @@ int ipsc_handle_turn(int length) {
     SEND(sizeof start2, start2);
     registered = true;
     keep_alive_answered = false;
+    steps_without_answer = 0;
   }
   if (turn_counter >= IPSC_KEEPALIVE_TURNS) {
     if (master_online > 0)
       udp_send_to(Local_Repeater_audio_srv_sock, "A", 1, MasterIP, LISTEN_REPEATER_AUDIO_PORT);
     turn_counter = 0;
-    if (keep_alive_answered && motorola_repeater_online <= 0) {
-      registered = false;
-      keep_alive_answered = false;
-    }
+    if (registered && registration_lapsed()) registered = false;
     if (!registered) {
       refresh_ts();
       printf("%s Repeater not registered, send registration to IP:%s Port:%d\n", ts, RptrIP,
