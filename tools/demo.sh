@@ -11,19 +11,14 @@ cd "$(dirname "$0")/.."
 . tools/deps.sh
 ensure_packages g++ cmake make libssl-dev iproute2 util-linux
 . tools/netns.sh
+. tools/sim_build.sh
 netns_require "$@"
 
 work="$(mktemp -d /tmp/moto_bridge_demo.XXXXXX)"
-build=build/demo
-echo "Building the daemon and the simulated peers (Release, $build)..."
-if ! { cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release -DBRIDGE_TESTS=OFF -DBRIDGE_BENCHMARKS=OFF &&
-  cmake --build "$build" -j 2 --target moto_bridge moto_bridge_sim_repeater moto_bridge_sim_master \
-    moto_bridge_sim_report; } >"$work/build.log" 2>&1; then
-  cat "$work/build.log"
+if ! build_sim_programs "$work/build.log" moto_bridge_sim_report; then
   echo "Demo FAILED: the build failed."
   exit 1
 fi
-bin="$(pwd)/$build"
 
 call_sign=DB0SIM
 repeater_id=262999

@@ -10,18 +10,11 @@ cd "$(dirname "$0")/.."
 . tools/deps.sh
 ensure_packages g++ cmake make libssl-dev iproute2 util-linux
 . tools/netns.sh
+. tools/sim_build.sh
 netns_require "$@"
 
 work="$(mktemp -d /tmp/moto_bridge_measure.XXXXXX)"
-build=build/demo
-echo "Building (Release, $build)..."
-if ! { cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release -DBRIDGE_TESTS=OFF -DBRIDGE_BENCHMARKS=OFF &&
-  cmake --build "$build" -j 2 --target moto_bridge moto_bridge_sim_repeater moto_bridge_sim_master \
-    moto_bridge_sim_report moto_bridge_idle_baseline; } >"$work/build.log" 2>&1; then
-  cat "$work/build.log"
-  exit 1
-fi
-bin="$(pwd)/$build"
+build_sim_programs "$work/build.log" moto_bridge_sim_report moto_bridge_idle_baseline || exit 1
 key=c0ffee00112233445566778899aabbccddeeff01
 cat >"$work/vexaqv.cfg" <<CFG
 RptrCall=DB0SIM

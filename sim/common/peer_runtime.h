@@ -3,6 +3,8 @@
 // scheduled to send, and the script it follows. Single-threaded: receive
 // handlers, scheduled sends and script commands all run on the loop.
 #include <cstdint>
+#include <cstdio>
+#include <cstring>
 #include <functional>
 #include <map>
 #include <string>
@@ -59,5 +61,37 @@ class Runtime {
   int wait_timeouts_ = 0;
   bool quit_ = false;
 };
+
+// The whole main of a simulated peer: options (with --help), the script,
+// then the peer on its event loop until the script or the time ends. Exit
+// status 0, or 1 when the peer cannot start, 2 for bad options or script, 3
+// when a wait of the script timed out.
+template <typename Peer, typename Options>
+int run_peer_main(int argc, char** argv, const char* name, bool (*parse_options)(int, char**, Options&),
+                  void (*usage)()) {
+  Options o;
+  if (argc > 1 && std::strcmp(argv[1], "--help") == 0) {
+    usage();
+    return 0;
+  }
+  if (!parse_options(argc, argv, o)) {
+    usage();
+    return 2;
+  }
+  std::vector<simscript::Command> script;
+  std::string error;
+  if (!o.script.empty() && !simscript::load(o.script, script, &error)) {
+    std::fprintf(stderr, "%s\n", error.c_str());
+    return 2;
+  }
+  simlog::EventLog log(name, o.json.c_str());
+  Runtime rt(log);
+  Peer peer(o, log, rt);
+  if (!peer.start()) return 1;
+  rt.set_commands(script, [&](const simscript::Command& c) { return peer.command(c); });
+  const int timeouts = rt.run(o.duration);
+  peer.summary();
+  return timeouts == 0 ? 0 : 3;
+}
 
 }  // namespace simpeer

@@ -363,27 +363,5 @@ class Master {
 }  // namespace
 
 int main(int argc, char** argv) {
-  Options o;
-  if (argc > 1 && std::strcmp(argv[1], "--help") == 0) {
-    usage();
-    return 0;
-  }
-  if (!parse_options(argc, argv, o)) {
-    usage();
-    return 2;
-  }
-  std::vector<simscript::Command> script;
-  std::string error;
-  if (!o.script.empty() && !simscript::load(o.script, script, &error)) {
-    std::fprintf(stderr, "%s\n", error.c_str());
-    return 2;
-  }
-  simlog::EventLog log("master  ", o.json.c_str());
-  simpeer::Runtime rt(log);
-  Master master(o, log, rt);
-  if (!master.start()) return 1;
-  rt.set_commands(script, [&](const simscript::Command& c) { return master.command(c); });
-  const int timeouts = rt.run(o.duration);
-  master.summary();
-  return timeouts == 0 ? 0 : 3;
+  return simpeer::run_peer_main<Master, Options>(argc, argv, "master  ", parse_options, usage);
 }

@@ -388,27 +388,5 @@ class Repeater {
 }  // namespace
 
 int main(int argc, char** argv) {
-  Options o;
-  if (argc > 1 && std::strcmp(argv[1], "--help") == 0) {
-    usage();
-    return 0;
-  }
-  if (!parse_options(argc, argv, o)) {
-    usage();
-    return 2;
-  }
-  std::vector<simscript::Command> script;
-  std::string error;
-  if (!o.script.empty() && !simscript::load(o.script, script, &error)) {
-    std::fprintf(stderr, "%s\n", error.c_str());
-    return 2;
-  }
-  simlog::EventLog log("repeater", o.json.c_str());
-  simpeer::Runtime rt(log);
-  Repeater repeater(o, log, rt);
-  if (!repeater.start()) return 1;
-  rt.set_commands(script, [&](const simscript::Command& c) { return repeater.command(c); });
-  const int timeouts = rt.run(o.duration);
-  repeater.summary();
-  return timeouts == 0 ? 0 : 3;
+  return simpeer::run_peer_main<Repeater, Options>(argc, argv, "repeater", parse_options, usage);
 }
