@@ -20,6 +20,7 @@
 #include "../common/hytera_packet.h"
 #include "../common/peer_runtime.h"
 #include "../common/sim_clock.h"
+#include "../common/xorshift.h"
 #include "rdac_reader.h"
 #include "voice_checker.h"
 
@@ -323,13 +324,7 @@ class Master {
     if (!need_bridge(c)) return true;
     const double seconds = std::min(c.seconds(0, 3), 30.0);
     const long count = std::min(c.option("count", 3000), 100000L);
-    uint32_t x = o_.seed * 104729u + 3u;
-    auto rnd = [&x] {
-      x ^= x << 13;
-      x ^= x >> 17;
-      x ^= x << 5;
-      return x;
-    };
+    simrand::Xorshift32 rnd(o_.seed * 104729u + 3u);
     const int64_t start = simclock::now_us() + 1000;
     const std::string bridge_ip = inet_ntoa(bridge_.sin_addr);
     for (long n = 0; n < count; ++n) {

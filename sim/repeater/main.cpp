@@ -16,6 +16,7 @@
 #include "../common/ipsc_packet.h"
 #include "../common/peer_runtime.h"
 #include "../common/sim_clock.h"
+#include "../common/xorshift.h"
 #include "call_checker.h"
 #include "position_report.h"
 
@@ -343,13 +344,7 @@ class Repeater {
     if (!need_bridge(c)) return true;
     const double seconds = std::min(c.seconds(0, 3), 30.0);
     const long count = std::min(c.option("count", 3000), 100000L);
-    uint32_t x = o_.seed * 7919u + 17u;
-    auto rnd = [&x] {
-      x ^= x << 13;
-      x ^= x >> 17;
-      x ^= x << 5;
-      return x;
-    };
+    simrand::Xorshift32 rnd(o_.seed * 7919u + 17u);
     const int64_t start = simclock::now_us() + 1000;
     for (long n = 0; n < count; ++n) {
       simipsc::Bytes d(1 + rnd() % 300);
