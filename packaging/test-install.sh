@@ -16,19 +16,7 @@ prefix=/opt/moto-bridge
 stage="$(mktemp -d /tmp/moto-bridge-install.XXXXXX)"
 trap 'rm -rf "$stage"' EXIT
 
-passed=0
-failed=0
-check() {  # check DESCRIPTION COMMAND...
-  local what="$1"
-  shift
-  if "$@"; then
-    passed=$((passed + 1))
-    echo "ok   $what"
-  else
-    failed=$((failed + 1))
-    echo "FAIL $what"
-  fi
-}
+. packaging/checks.sh
 
 install_once() { DESTDIR="$stage" cmake --install "$build" --prefix "$prefix" >"$stage.log" 2>&1; }
 echo "== cmake --install $build --prefix $prefix (DESTDIR=$stage)"

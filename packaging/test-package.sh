@@ -22,19 +22,7 @@ programs=("$@")
 config_dir=/etc/moto-bridge
 unit_path=/usr/lib/systemd/system/moto-bridge.service
 
-passed=0
-failed=0
-check() {  # check DESCRIPTION COMMAND...
-  local what="$1"
-  shift
-  if "$@"; then
-    passed=$((passed + 1))
-    echo "ok   $what"
-  else
-    failed=$((failed + 1))
-    echo "FAIL $what"
-  fi
-}
+. packaging/checks.sh
 
 scratch="$(mktemp -d /tmp/moto-bridge-pkg.XXXXXX)"
 netns=""
