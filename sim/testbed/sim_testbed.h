@@ -88,6 +88,8 @@ struct BridgeSettings {
   int tx_hz = 439500000;
   int rx_hz = 431900000;
   std::string key = "9f00aa11bb22cc33dd44ee55ff6677889900abcd";
+  // Further configuration lines (optional keys), each ending in a line feed.
+  std::string extra_config;
 };
 
 class Testbed {
@@ -123,6 +125,8 @@ class Testbed {
   bool ok() const { return ok_; }
   const std::string& dir() const { return dir_; }
   const BridgeSettings& settings() const { return settings_; }
+  // Changed before start().
+  BridgeSettings& settings() { return settings_; }
   // Keeps the run's files for a look after a failure.
   void keep_files() { keep_ = true; }
 
@@ -134,7 +138,8 @@ class Testbed {
     write("vexaqv.cfg", "RptrCall=" + settings_.call_sign + "\nRptrID=" + std::to_string(settings_.repeater_id) +
                             "\nRptrIP=192.0.2.2\nRptrPort=50000\nMasterIP=192.0.2.2\nRptrQRGtx=" +
                             std::to_string(settings_.tx_hz) + "\nRptrQRGrx=" + std::to_string(settings_.rx_hz) +
-                            "\nMyBridgeID=" + std::to_string(settings_.bridge_id) + "\nNetworkKey=" + settings_.key + "\n");
+                            "\nMyBridgeID=" + std::to_string(settings_.bridge_id) + "\nNetworkKey=" + settings_.key + "\n" +
+                            settings_.extra_config);
     std::vector<std::string> m = {SIM_MASTER_BINARY, "--json", dir_ + "/master.jsonl", "--script",
                                   dir_ + "/master.script", "--duration", "110"};
     m.insert(m.end(), master_options.begin(), master_options.end());
