@@ -8,32 +8,17 @@ if(NOT OPENSSL_FOUND)
 endif()
 
 set(SIM_DIR ${PROJECT_SOURCE_DIR}/sim)
-add_library(sim_common STATIC
-  ${SIM_DIR}/common/ambe_frame.cpp
-  ${SIM_DIR}/common/command_script.cpp
-  ${SIM_DIR}/common/embedded_signalling.cpp
-  ${SIM_DIR}/common/event_log.cpp
-  ${SIM_DIR}/common/frame_source.cpp
-  ${SIM_DIR}/common/hytera_packet.cpp
-  ${SIM_DIR}/common/ipsc_packet.cpp
-  ${SIM_DIR}/common/jsonl.cpp
-  ${SIM_DIR}/common/peer_runtime.cpp
-  ${SIM_DIR}/common/udp_socket.cpp
-  ${SIM_DIR}/report/run_report.cpp)
+# Each program is every source in its folder; what they share is in common/.
+file(GLOB SIM_COMMON_SOURCES CONFIGURE_DEPENDS ${SIM_DIR}/common/*.cpp)
+add_library(sim_common STATIC ${SIM_COMMON_SOURCES} ${SIM_DIR}/report/run_report.cpp)
 target_include_directories(sim_common PUBLIC ${SIM_DIR})
 target_link_libraries(sim_common PUBLIC OpenSSL::Crypto)
 
-add_executable(moto_bridge_sim_repeater
-  ${SIM_DIR}/repeater/main.cpp
-  ${SIM_DIR}/repeater/call_checker.cpp
-  ${SIM_DIR}/repeater/position_report.cpp)
-target_link_libraries(moto_bridge_sim_repeater PRIVATE sim_common)
-
-add_executable(moto_bridge_sim_master
-  ${SIM_DIR}/master/main.cpp
-  ${SIM_DIR}/master/rdac_reader.cpp
-  ${SIM_DIR}/master/voice_checker.cpp)
-target_link_libraries(moto_bridge_sim_master PRIVATE sim_common)
+foreach(peer repeater master)
+  file(GLOB peer_sources CONFIGURE_DEPENDS ${SIM_DIR}/${peer}/*.cpp)
+  add_executable(moto_bridge_sim_${peer} ${peer_sources})
+  target_link_libraries(moto_bridge_sim_${peer} PRIVATE sim_common)
+endforeach()
 
 add_executable(moto_bridge_sim_report ${SIM_DIR}/report/main.cpp)
 target_link_libraries(moto_bridge_sim_report PRIVATE sim_common)
