@@ -206,6 +206,38 @@ TEST_F(ConfigTest, MalformedNetworkKeyInvalidatesTheFile) {
             std::string::npos);
 }
 
+TEST_F(ConfigTest, OptionalJitterBufferIsEchoedAndABadValueInvalidatesTheFile) {
+  const struct {
+    const char* line;  // nullptr: no such line
+    int result;
+    int32_t setting;
+    const char* printed;
+  } cases[] = {
+      {nullptr, 1, JITTER_BUFFER_OFF, "AMBE Error Correction not activated\n"},
+      {"JitterBuffer=120", 1, 120, "JitterBuffer=[120]\n"},
+      {"JitterBuffer=auto", 1, JITTER_BUFFER_AUTO, "JitterBuffer=[auto]\n"},
+      {"JitterBuffer=20", 1, 20, "JitterBuffer=[20]\n"},
+      {"JitterBuffer=480", 1, 480, "JitterBuffer=[480]\n"},
+      {"JitterBuffer=19", 0, JITTER_BUFFER_OFF, "Error in JitterBuffer=[19] [20-480 or auto]\n"},
+      {"JitterBuffer=481", 0, JITTER_BUFFER_OFF, "Error in JitterBuffer=[481] [20-480 or auto]\n"},
+      {"JitterBuffer=12O", 0, JITTER_BUFFER_OFF, "Error in JitterBuffer=[12O] [20-480 or auto]\n"},
+      {"JitterBuffer= 120", 0, JITTER_BUFFER_OFF, "Error in JitterBuffer=[ 120] [20-480 or auto]\n"},
+      {"JitterBuffer=-120", 0, JITTER_BUFFER_OFF, "Error in JitterBuffer=[-120] [20-480 or auto]\n"},
+      {"JitterBuffer=Auto", 0, JITTER_BUFFER_OFF, "Error in JitterBuffer=[Auto] [20-480 or auto]\n"},
+      {"JitterBuffer=", 0, JITTER_BUFFER_OFF, "Error in JitterBuffer=[] [20-480 or auto]\n"},
+  };
+  for (const auto& c : cases) {
+    // Not one of the nine: the count stays 9 either way.
+    ConfigRun r = run(std::string(kValidFile) + (c.line ? std::string(c.line) + "\n" : ""));
+    EXPECT_EQ(r.result, c.result) << r.output;
+    EXPECT_EQ(JitterBuffer, c.setting) << r.output;
+    EXPECT_NE(r.output.find(c.printed), std::string::npos) << r.output;
+    if (c.result == 0) {
+      EXPECT_NE(r.output.find("Configuration file invalid... (9)\n"), std::string::npos);
+    }
+  }
+}
+
 TEST_F(ConfigTest, SharedSampleConfigurationIsValid) {
   std::ifstream sample(std::string(SOURCE_ROOT) + "/config/vexaqv.cfg.example");
   std::string content((std::istreambuf_iterator<char>(sample)), std::istreambuf_iterator<char>());
@@ -214,6 +246,7 @@ TEST_F(ConfigTest, SharedSampleConfigurationIsValid) {
   EXPECT_EQ(r.result, 1) << r.output;
   EXPECT_STREQ(RptrIP, "127.0.0.1");
   EXPECT_STREQ(MasterIP, "127.0.0.1");
+  EXPECT_EQ(JitterBuffer, 120);
 }
 
 }  // namespace

@@ -13,6 +13,7 @@ int32_t RptrQRGtx;
 int32_t RptrQRGrx;
 unsigned char MyBridgeID[4];
 unsigned char Key[20];
+int32_t JitterBuffer = JITTER_BUFFER_OFF;
 
 namespace {
 
@@ -71,6 +72,27 @@ bool convert_network_key(const char* text) {
   printf("KeyBytes={");
   for (int i = 0; i < 20; ++i) printf(i < 19 ? "%2.2x:" : "%2.2x", Key[i]);
   printf("}\n");
+  return true;
+}
+
+// The optional jitter-buffer key. A typo must never silently change how calls
+// sound, so only "auto" or plain digits within the range are taken; anything
+// else makes the file invalid.
+bool accept_jitter_buffer(const char* value) {
+  if (strcmp(value, "auto") == 0) {
+    JitterBuffer = JITTER_BUFFER_AUTO;
+    printf("JitterBuffer=[auto]\n");
+    return true;
+  }
+  size_t digits = strspn(value, "0123456789");
+  int32_t ms = -1;
+  if (digits > 0 && digits <= 3 && value[digits] == '\0') ms = static_cast<int32_t>(parse_number(value));
+  if (ms < JITTER_BUFFER_MIN_MS || ms > JITTER_BUFFER_MAX_MS) {
+    printf("Error in JitterBuffer=[%s] [%d-%d or auto]\n", value, JITTER_BUFFER_MIN_MS, JITTER_BUFFER_MAX_MS);
+    return false;
+  }
+  JitterBuffer = ms;
+  printf("JitterBuffer=[%d]\n", JitterBuffer);
   return true;
 }
 
@@ -148,6 +170,8 @@ int read_config() {
   FILE* file = fopen(CONFIG_FILE_NAME, "r");
   if (!file) return 0;
   uint16_t accepted = 0;
+  bool optional_rejected = false;
+  JitterBuffer = JITTER_BUFFER_OFF;
   char line[1020];
   while (fgets(line, sizeof line, file)) {
     if (strchr(line, '#')) continue;
@@ -156,10 +180,14 @@ int read_config() {
     char* equals = strchr(line, '=');
     if (!equals) continue;
     *equals = '\0';
+    if (strcmp(line, "JitterBuffer") == 0) {
+      if (!accept_jitter_buffer(equals + 1)) optional_rejected = true;
+      continue;
+    }
     if (accept_setting(line, equals + 1)) ++accepted;
   }
   fclose(file);
-  if (accepted == 9) {
+  if (accepted == 9 && !optional_rejected) {
     puts("AMBE Error Correction not activated");
     return 1;
   }

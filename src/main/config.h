@@ -14,6 +14,16 @@ extern int32_t RptrQRGrx;           // receive frequency in hertz
 extern unsigned char MyBridgeID[4]; // our IPSC peer identifier, wire (big-endian) order
 extern unsigned char Key[20];       // HMAC-SHA1 key that signs every IPSC datagram
 
+// Optional key JitterBuffer: how network calls reach the repeater. Not one
+// of the nine settings; absent, each burst is relayed when it arrives.
+constexpr int32_t JITTER_BUFFER_OFF = 0;    // key absent
+constexpr int32_t JITTER_BUFFER_AUTO = -1;  // JitterBuffer=auto: lead chosen from the measured link
+constexpr int32_t JITTER_BUFFER_MIN_MS = 20;
+constexpr int32_t JITTER_BUFFER_MAX_MS = 480;
+constexpr int32_t JITTER_BUFFER_START_MS = 120;  // auto's lead before anything was measured
+extern int32_t JitterBuffer;  // OFF, AUTO or a fixed lead in milliseconds
+
 // Reads the configuration file; 1 when exactly nine setting lines were
-// accepted, 0 when the file cannot be opened or the count differs.
+// accepted and no optional key had a bad value, 0 when the file cannot be
+// opened, the count differs or an optional value was rejected.
 int read_config();
