@@ -1,6 +1,8 @@
 #include "voice/hytera_to_moto.h"
 
 #include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -18,6 +20,8 @@
 #include "main/supervision.h"
 #include "main/udp_io.h"
 #include "master_link/hytera_voice_packet.h"
+#include "voice/jitter_lead.h"
+#include "voice/voice_grid.h"
 
 unsigned char v2m_Buffer[224];
 int transmitting;
@@ -88,6 +92,28 @@ struct HyteraFields {
 };
 
 HyteraFields packet_fields;
+
+// ---- Jitter buffer (JitterBuffer set): network calls leave on a 60 ms grid
+
+// AMBE+2 silence, 49 bits in bit order 2: a slot whose burst never came
+// carries it in all three frames, so the repeater stays keyed and hears
+// nothing.
+constexpr char kSilenceFrame[] = "1111100000000001101010011001111110001100111000001";
+
+// What a filled slot or a terminator of our own needs of the call.
+struct GridCall {
+  unsigned char call_type;
+  uint32_t source;
+  uint32_t destination;
+  unsigned int first_position;  // superframe position (1..6) of slot 0
+};
+
+GridCall grid_call;
+bool terminator_pending;  // the call's terminator waits for the tail to leave
+unsigned char grid_fill[MOTO_WORK_BUFFER_LEN];
+unsigned char silence_bits[MOTO_VOICE_FRAME_BITS + 1];
+
+bool jitter_on() { return JitterBuffer != JITTER_BUFFER_OFF; }
 
 bool is_late(unsigned int sequence) {
   return sequence <= old_v2m_pac_num && old_v2m_pac_num - sequence < kLateWindow;
@@ -181,8 +207,18 @@ void start_call(bool with_start) {
   send_header = 1;
 }
 
+void end_grid_call_now();
+void start_grid(uint16_t sequence, unsigned int position, int first_slot);
+
 void voice_header() {
   const unsigned int sequence = packet_fields.sequence;
+  if (jitter_on() && grid_active()) {
+    // A header the call's own bursts overtook belongs to this call; any
+    // other starts the next call, after what this one still holds.
+    const int k = grid_slot_of(static_cast<uint16_t>(sequence));
+    if (k < 0 && k > -static_cast<int>(kLateWindow)) return;
+    end_grid_call_now();
+  }
   if (send_header == 0) {
     start_call(packet_fields.frame_type == HYT_FT_VOICE_HEADER);
     moto_set_rtp_marker_pt(Voice_moto66, MOTO_RTP_FIRST_HEADER);
@@ -201,11 +237,19 @@ void voice_header() {
   stamp_rtp_time(Voice_moto66);
   moto_set_lc_identifiers(Voice_moto66, packet_fields.destination, packet_fields.source);
   const unsigned int length = moto_sign(Voice_moto66, MOTO_HEADER_SIGNED);
-  if (transmitting == 1)
+  // With the jitter buffer the header goes out at once; the bursts keep
+  // their distance on the grid.
+  if (transmitting == 1 && !jitter_on())
     pace(true);
   else
     transmitting = 1;
   send_to_repeater(Voice_moto66, length);
+  if (jitter_on()) {
+    grid_call = GridCall{packet_fields.call_type, packet_fields.source, packet_fields.destination, 0};
+    // A late join: burst F stood in for the header and fixes the clock as
+    // slot 0; the grid goes on air from the burst after it.
+    if (packet_fields.frame_type == HYT_FT_BURST_F) start_grid(static_cast<uint16_t>(sequence), 6, 1);
+  }
 }
 
 // The swapped copy holds the burst in air order from byte 26 on.
@@ -230,12 +274,44 @@ void decode_voice_frames() {
   if (total_errors > 0) printf("BER : %f%%\r\n", total_errors * 100.0 / 141);
 }
 
+void start_grid(uint16_t sequence, unsigned int position, int first_slot) {
+  const bool automatic = JitterBuffer == JITTER_BUFFER_AUTO;
+  const int lead = automatic ? jitter_lead_choose_ms() : JitterBuffer;
+  grid_start(now, sequence, lead, first_slot);
+  grid_call = GridCall{packet_fields.call_type, packet_fields.source, packet_fields.destination, position};
+  terminator_pending = false;
+  printf("%s Jitter buffer %d start: lead %d ms (%s)\n", ts, v2m_seq_num, lead, automatic ? "auto" : "fixed");
+}
+
+// A burst of the call in hand waits in its slot, decoded and filled but not
+// yet stamped or signed: the timestamp follows the order of sending.
+void buffered_burst(unsigned int position) {
+  const uint16_t sequence = packet_fields.sequence;
+  if (!grid_active()) start_grid(sequence, position, 0);
+  const int k = grid_slot_of(sequence);
+  const GridPlace place = grid_place(k, now);
+  if (place == GRID_STORED || place == GRID_LATE) jitter_lead_record(grid_lateness_us(k, now));
+  if (place != GRID_STORED) return;
+  if (k == grid_highest_received()) old_v2m_pac_num = sequence;
+  grid_call.call_type = packet_fields.call_type;
+  grid_call.source = packet_fields.source;
+  grid_call.destination = packet_fields.destination;
+  if (packet_fields.frame_type == HYT_FT_BURST_E)
+    moto_set_burst_e_identifiers(Voice_moto, packet_fields.destination, packet_fields.source);
+  decode_voice_frames();
+  grid_store(k, Voice_moto, send_w);
+}
+
 void voice_burst() {
   send_header = 0;
   const unsigned int position = hyt_voice_position(packet_fields.frame_type);
   send_w = moto_load_burst(Voice_moto, position);
   if (send_w == 0) return;
   fill_common(Voice_moto);
+  if (jitter_on() && transmitting == 1) {
+    buffered_burst(position);
+    return;
+  }
   const unsigned int sequence = packet_fields.sequence;
   if (sequence != 0 && is_late(sequence)) return;
   if (old_v2m_pac_num + 1 != sequence && sequence != 0)
@@ -251,6 +327,17 @@ void voice_burst() {
 }
 
 void voice_terminator() {
+  if (jitter_on() && grid_active()) {
+    // Held until every slot up to the last burst received has left, so the
+    // tail of the call is never clipped.
+    const int k = grid_slot_of(packet_fields.sequence);
+    if (terminator_pending || k <= grid_highest_received()) return;
+    fill_common(Voice_moto64);
+    old_v2m_pac_num = packet_fields.sequence;
+    moto_set_lc_identifiers(Voice_moto64, packet_fields.destination, packet_fields.source);
+    terminator_pending = true;
+    return;
+  }
   printf("%s PTT OFF %d\n", ts, v2m_seq_num);
   transmitting = 0;
   send_header = 0;
@@ -271,6 +358,96 @@ HyteraFields read_fields(const unsigned char* p) {
           hyt_destination(p), hyt_sequence(p), hyt_frame_type(p), hyt_call_type(p)};
 }
 
+void send_on_grid(unsigned char* d, unsigned int signed_len) {
+  stamp_rtp_time(d);
+  const unsigned int length = moto_sign(d, signed_len);
+  send_to_repeater(d, length);
+}
+
+unsigned char grid_opcode() {
+  return grid_call.call_type == HYT_CALL_PRIVATE ? MOTO_OPCODE_PRIVATE_VOICE : MOTO_OPCODE_GROUP_VOICE;
+}
+
+// Superframe position (1..6) of slot k: the superframe runs on through
+// every filled slot.
+unsigned int grid_position(int k) {
+  const int p = (static_cast<int>(grid_call.first_position) - 1 + k) % 6;
+  return static_cast<unsigned int>(p < 0 ? p + 6 : p) + 1;
+}
+
+void send_silence(int k) {
+  const unsigned int position = grid_position(k);
+  const unsigned int signed_len = moto_load_burst(grid_fill, position);
+  moto_fill_common(grid_fill, grid_opcode(), MyBridgeID, static_cast<unsigned char>(v2m_seq_num), grid_call.source,
+                   grid_call.destination, flctrl, grid_sequence_of(k));
+  if (position == 5) moto_set_burst_e_identifiers(grid_fill, grid_call.destination, grid_call.source);
+  for (unsigned int n = 0; n < 3; ++n) moto_put_voice_frame(grid_fill, n, silence_bits);
+  send_on_grid(grid_fill, signed_len);
+}
+
+// The terminator the network never sent, so the repeater unkeys at once.
+void send_own_terminator(uint16_t sequence) {
+  moto_fill_common(Voice_moto64, grid_opcode(), MyBridgeID, static_cast<unsigned char>(v2m_seq_num),
+                   grid_call.source, grid_call.destination, flctrl, sequence);
+  moto_set_lc_identifiers(Voice_moto64, grid_call.destination, grid_call.source);
+  send_on_grid(Voice_moto64, MOTO_TERMINATOR_SIGNED);
+}
+
+void end_call(bool timed_out) {
+  refresh_ts();
+  if (timed_out)
+    printf("%s TX TIMEOUT %d\n", ts, v2m_seq_num);
+  else
+    printf("%s PTT OFF %d\n", ts, v2m_seq_num);
+  if (grid_active()) {
+    const GridCounters c = grid_counters();
+    printf("%s Jitter buffer %d end: lead %d ms, bursts %d, late %d, lost %d, filled %d\n", ts, v2m_seq_num,
+           grid_lead_ms(), c.bursts, c.late, c.lost, c.filled);
+  }
+  grid_clear();
+  terminator_pending = false;
+  transmitting = 0;
+  send_header = 0;
+  dmr_id = 0;
+  if (timed_out) rx[2] = 0;
+}
+
+// A header of the next call came while this one still held bursts: they
+// leave at once, then its terminator if it came.
+void end_grid_call_now() {
+  for (int k = grid_next_slot(); k <= grid_highest_received(); ++k) {
+    unsigned int signed_len = 0;
+    if (unsigned char* d = grid_take(k, &signed_len)) {
+      send_on_grid(d, signed_len);
+      grid_sent(k, true);
+    }
+  }
+  if (terminator_pending) {
+    send_on_grid(Voice_moto64, MOTO_TERMINATOR_SIGNED);
+    end_call(false);
+    return;
+  }
+  const GridCounters c = grid_counters();
+  printf("%s Jitter buffer %d end: lead %d ms, bursts %d, late %d, lost %d, filled %d\n", ts, v2m_seq_num,
+         grid_lead_ms(), c.bursts, c.late, c.lost, c.filled);
+  grid_clear();
+}
+
+bool before(const timeval& a, const timeval& b) {
+  return a.tv_sec < b.tv_sec || (a.tv_sec == b.tv_sec && a.tv_usec < b.tv_usec);
+}
+
+// A call with a header and no burst yet has no grid; it too ends with a
+// terminator of our own when the network falls silent.
+int header_only_timeout() {
+  if (transmitting != 1 || grid_active() || now.tv_sec - last_voice_packet.tv_sec <= kTxTimeoutSeconds) return 0;
+  send_own_terminator(static_cast<uint16_t>(old_v2m_pac_num + 1));
+  end_call(true);
+  return 1;
+}
+
+void handle_arrival(int length);
+
 }  // namespace
 
 void v2m_reset() {
@@ -282,10 +459,63 @@ void v2m_reset() {
   dmr_id = 0;
   memset(rx, 0, sizeof rx);
   memset(v2m_Send_bits, 0, sizeof v2m_Send_bits);
+  for (unsigned int i = 0; i < MOTO_VOICE_FRAME_BITS; ++i) silence_bits[i] = kSilenceFrame[i] == '1';
+  grid_clear();
+  terminator_pending = false;
+  jitter_lead_reset();
+}
+
+void v2m_send_due() {
+  if (!jitter_on()) return;
+  v2m_clock(&now);
+  if (!grid_active()) {
+    header_only_timeout();
+    return;
+  }
+  while (grid_active()) {
+    const int k = grid_next_slot();
+    const timeval due = grid_deadline(k);
+    if (before(now, due)) return;
+    unsigned int signed_len = 0;
+    if (unsigned char* d = grid_take(k, &signed_len)) {
+      send_on_grid(d, signed_len);
+      grid_sent(k, true);
+      continue;
+    }
+    if (k > grid_highest_received()) {
+      if (terminator_pending) {
+        send_on_grid(Voice_moto64, MOTO_TERMINATOR_SIGNED);
+        end_call(false);
+        return;
+      }
+      // The time-out by the seconds of the clock, as without the buffer.
+      if (due.tv_sec - last_voice_packet.tv_sec > kTxTimeoutSeconds) {
+        send_own_terminator(grid_sequence_of(k));
+        end_call(true);
+        return;
+      }
+    }
+    send_silence(k);
+    grid_sent(k, false);
+  }
+}
+
+bool v2m_next_deadline(timeval* at) {
+  if (grid_active()) {
+    *at = grid_deadline(grid_next_slot());
+    return true;
+  }
+  if (jitter_on() && transmitting == 1) {
+    *at = timeval{last_voice_packet.tv_sec + kTxTimeoutSeconds + 1, 0};
+    return true;
+  }
+  return false;
 }
 
 int v2m_check_timeout() {
   v2m_clock(&now);
+  // With the jitter buffer the call ends on its grid, with a terminator.
+  if (jitter_on()) return grid_active() ? 0 : header_only_timeout();
   if (transmitting != 1 || now.tv_sec - last_voice_packet.tv_sec <= kTxTimeoutSeconds) return 0;
   refresh_ts();
   printf("%s TX TIMEOUT %d\n", ts, v2m_seq_num);
@@ -302,6 +532,16 @@ void v2m_handle_datagram(int length) {
   // packet is stamped with its own arrival: the receive blocks, so a clock
   // read before it would make the first packet after a quiet spell look old.
   v2m_check_timeout();
+  // Slots due before this datagram came leave first, as the thread woke for
+  // them; so a burst that arrives after its slot is late.
+  v2m_send_due();
+  handle_arrival(length);
+  v2m_send_due();
+}
+
+namespace {
+
+void handle_arrival(int length) {
   if (length == 1 && v2m_Buffer[0] == 'A') {
     if (master_timer > 0) master_timer = 15;
     return;
@@ -332,6 +572,24 @@ void v2m_handle_datagram(int length) {
   }
 }
 
+}  // namespace
+
+namespace {
+
+// Waits for the voice socket to become readable, at most until `deadline`
+// on the thread's clock; false when the deadline came first.
+bool wait_for_datagram_until(const timeval& deadline) {
+  timeval current{};
+  v2m_clock(&current);
+  const long remaining_us = microseconds_between(current, deadline);
+  if (remaining_us <= 0) return false;
+  pollfd readable{Local_Repeater_audio_srv_sock, POLLIN, 0};
+  const timespec timeout{remaining_us / 1000000L, (remaining_us % 1000000L) * 1000L};
+  return ppoll(&readable, 1, &timeout, nullptr) > 0;
+}
+
+}  // namespace
+
 void* send_voice_to_motorola(void*) {
   v2m_reset();
   printf("%s", "\033[0;33m");
@@ -345,8 +603,15 @@ void* send_voice_to_motorola(void*) {
       sleep(1);
       continue;
     }
-    const ssize_t length =
-        udp_receive(Local_Repeater_audio_srv_sock, v2m_Buffer, V2M_RECEIVE_LIMIT, nullptr);
+    // While a network call is on the grid the thread wakes at each slot's
+    // time; otherwise it blocks in its receive as it always did.
+    timeval deadline{};
+    if (v2m_next_deadline(&deadline) && !wait_for_datagram_until(deadline)) {
+      v2m_send_due();
+      continue;
+    }
+    sockaddr_in sender{};
+    const ssize_t length = udp_receive(Local_Repeater_audio_srv_sock, v2m_Buffer, V2M_RECEIVE_LIMIT, &sender);
     v2m_handle_datagram(static_cast<int>(length));
   }
 }

@@ -41,5 +41,15 @@ int v2m_check_timeout();
 // its arrival, then the "A" echo or the voice packet.
 void v2m_handle_datagram(int length);
 
+// With the jitter buffer (JitterBuffer set): sends every slot of the network
+// call whose time has come, by the thread's clock: its burst, silence for a
+// burst that never came, the held terminator, or a terminator of our own
+// after the transmit time-out. Does nothing without the key.
+void v2m_send_due();
+
+// When the thread must wake next for the call on the grid (or for its
+// time-out); false while no call needs it, and always without the key.
+bool v2m_next_deadline(timeval* at);
+
 // Thread entry; never returns.
 void* send_voice_to_motorola(void*);
