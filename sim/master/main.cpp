@@ -18,6 +18,7 @@
 #include "../common/event_log.h"
 #include "../common/frame_source.h"
 #include "../common/hytera_packet.h"
+#include "../common/link_impairment.h"
 #include "../common/peer_runtime.h"
 #include "../common/sim_clock.h"
 #include "../common/xorshift.h"
@@ -35,16 +36,23 @@ struct Options {
   std::vector<size_t> rdac_answers;  // length of the answer to announcement n (0: none)
   bool echo = true;
   double duration = 0;
+  simlink::Link link;  // between the master and the bridge, for the voice of the calls it plays
 };
 
 void usage() {
   std::puts(
       "usage: moto_bridge_sim_master [--bind IP] [--json FILE] [--script FILE] [--ambe FILE]\n"
-      "         [--seed N] [--rdac-answers LEN,LEN,...] [--no-echo] [--duration S]\n"
+      "         [--seed N] [--rdac-answers LEN,LEN,...] [--no-echo] [--duration S] [--link WORDS]\n"
       "  --rdac-answers: answer announcement n with a datagram of the n-th length (0: none)\n"
+      "  --link: impair the voice of the calls played (words as for the link command)\n"
       "Script commands: sleep S | wait EVENT [S] [count=N] | quit\n"
       "  call group|private DST SRC [bursts=N] [headers=N] [errors=N] [uncorrectable=N]\n"
-      "       [bunch=N] [gap_ms=60] [end=1]\n"
+      "       [bunch=N] [gap_ms=60] [end=1] [link words: this call only]\n"
+      "  link WORDS | link off      impair the voice of the calls that follow:\n"
+      "       delay=uniform:MIN:MAX|normal:MEAN:SD|exp:MEAN|fixed:MS  late=P%:MS\n"
+      "       loss=P%  loss_run=N  reorder=P%   (milliseconds; seeded by --seed)\n"
+      "       Bursts get all of it; the end packet is delayed and reordered but\n"
+      "       never lost; sync and header packets are not impaired.\n"
       "  rdac_answer LEN             a datagram of LEN bytes to the bridge's RDAC port\n"
       "  echo on|off                 answer the bridge's \"A\" datagrams or not\n"
       "  fuzz SECONDS [count=N]      random datagrams to the bridge's ports 62005..62007\n"
@@ -71,6 +79,13 @@ bool parse_options(int argc, char** argv, Options& o) {
     }
     else if (a == "--no-echo") o.echo = false;
     else if (a == "--duration") o.duration = std::atof(value());
+    else if (a == "--link") {
+      std::string error;
+      if (!simlink::parse(value(), o.link, &error)) {
+        std::fprintf(stderr, "--link: %s\n", error.c_str());
+        return false;
+      }
+    }
     else return false;
   }
   return true;
@@ -79,7 +94,7 @@ bool parse_options(int argc, char** argv, Options& o) {
 class Master {
  public:
   Master(const Options& o, simlog::EventLog& log, simpeer::Runtime& rt)
-      : o_(o), log_(log), rt_(rt), checker_(log), frames_(o.seed), echo_(o.echo) {}
+      : o_(o), log_(log), rt_(rt), checker_(log), frames_(o.seed), echo_(o.echo), link_(o.link) {}
 
   bool start() {
     if (!o_.ambe.empty() && !frames_.load(o_.ambe)) {
@@ -106,6 +121,7 @@ class Master {
       return true;
     }
     if (c.verb == "fuzz") return fuzz(c);
+    if (c.verb == "link") return set_link(c);
     return false;
   }
 
@@ -220,18 +236,53 @@ class Master {
     return true;
   }
 
+  // Sends p at `due`, or later or never as the link decides, and records
+  // it with its nominal time when it leaves (or would have).
   void send_at(int64_t due, const simhyt::Packet& p, std::string kind, std::string frames, std::string injected,
-               int call) {
-    rt_.at(due, [this, p, kind = std::move(kind), frames = std::move(frames), injected = std::move(injected), call] {
+               int call, simlink::Fate fate = {}) {
+    rt_.at(due + fate.delay_us, [this, p, kind = std::move(kind), frames = std::move(frames),
+                                 injected = std::move(injected), call, due, fate] {
       const int64_t t = simclock::now_us();
-      voice_.send_to(bridge_, std::vector<uint8_t>(p.begin(), p.end()));
+      if (!fate.lost) voice_.send_to(bridge_, std::vector<uint8_t>(p.begin(), p.end()));
       const simhyt::Fields f = simhyt::parse(p);
-      auto e = log_.event_at("hyt_voice_tx", t);
+      auto e = log_.event_at(fate.lost ? "hyt_voice_lost" : "hyt_voice_tx", t);
       e.str("kind", kind).num("seq", f.sequence).num("call", call).num("src", f.source).num("dst", f.destination)
-          .flag("private", !f.group);
+          .flag("private", !f.group).num("nominal_us", due);
       if (!frames.empty()) e.str("frames", frames);
       if (!injected.empty()) e.str("injected", injected);
     });
+  }
+
+  bool set_link(const simscript::Command& c) {
+    std::string words, error;
+    for (const auto& w : c.words) words += w + " ";
+    for (const auto& [k, v] : c.options) words += k + "=" + v + " ";
+    simlink::Link link;
+    if (!simlink::parse(words, link, &error)) {
+      log_.say("script line %d: %s; link unchanged", c.line, error.c_str());
+      log_.event("script_error").num("line", c.line).str("command", c.text()).str("reason", error);
+      return true;
+    }
+    link_ = link;
+    log_.say("link to the bridge now: %s", simlink::describe(link_).c_str());
+    log_.event("link").str("link", simlink::describe(link_));
+    return true;
+  }
+
+  // The link for one call: its own link words, if it has any, else the
+  // master's link.
+  bool link_of(const simscript::Command& c, simlink::Link& link) {
+    std::string words, error;
+    for (const char* key : {"delay", "late", "loss", "loss_run", "reorder"}) {
+      auto it = c.options.find(key);
+      if (it != c.options.end()) words += std::string(key) + "=" + it->second + " ";
+    }
+    link = link_;
+    if (words.empty()) return true;
+    if (simlink::parse(words, link, &error)) return true;
+    log_.say("script line %d: %s; call skipped", c.line, error.c_str());
+    log_.event("script_error").num("line", c.line).str("command", c.text()).str("reason", error);
+    return false;
   }
 
   bool play_call(const simscript::Command& c) {
@@ -248,12 +299,21 @@ class Master {
     const int bunch = std::max(1, static_cast<int>(c.option("bunch", 1)));
     const int64_t gap = c.option("gap_ms", 60) * 1000;
     const bool end = c.option("end", 1) != 0;
+    simlink::Link link;
+    if (!link_of(c, link)) return true;
     const int call = ++calls_played_;
-    log_.say("playing %s call %d: %u -> %u, %d bursts%s%s", private_call ? "private" : "group", call, h.source,
-             h.destination, bursts, bunch > 1 ? ", bunched" : "", end ? "" : ", no end packet");
+    const std::string link_text = simlink::describe(link);
+    log_.say("playing %s call %d: %u -> %u, %d bursts%s%s%s%s", private_call ? "private" : "group", call, h.source,
+             h.destination, bursts, bunch > 1 ? ", bunched" : "", end ? "" : ", no end packet",
+             link.impaired() ? ", link " : "", link.impaired() ? link_text.c_str() : "");
     log_.event("hyt_call_tx").num("call", call).num("src", h.source).num("dst", h.destination)
         .flag("private", private_call).num("bursts", bursts).num("bunch", bunch).num("errors", errors)
-        .num("uncorrectable", uncorrectable).flag("end", end).num("first_seq", static_cast<uint16_t>(sequence_ + 1));
+        .num("uncorrectable", uncorrectable).flag("end", end).num("first_seq", static_cast<uint16_t>(sequence_ + 1))
+        .flag("impaired", link.impaired()).str("link", link_text);
+    // One fate per burst and one for the end packet, which is never lost.
+    std::vector<simlink::Fate> fates =
+        simlink::impair(link, static_cast<size_t>(std::max(0, bursts)) + 1, gap, o_.seed * 7907u + static_cast<uint32_t>(call));
+    fates.back().lost = false;
 
     simdmr::LinkControl lc = simdmr::group_call_lc(h.destination, h.source);
     if (private_call) lc[0] = 0x03;
@@ -304,7 +364,7 @@ class Master {
       h.kind = simhyt::kKindVoice;
       h.frame_type = simhyt::voice_frame_type(position);
       send_at(due, simhyt::build(h, simhyt::voice_burst(air, centre)), "voice", expected,
-              injected == "---" ? "" : injected, call);
+              injected == "---" ? "" : injected, call, fates[static_cast<size_t>(n)]);
       const bool last_of_bunch = (n + 1) % bunch == 0;
       due += last_of_bunch ? gap * bunch - (bunch - 1) * 100 : 100;
     }
@@ -315,7 +375,7 @@ class Master {
       dmrtest::Burst b = dmrtest::encode_lc_burst(lc.data(), 1, dmrtest::kDataTypeTerminatorLc);
       simhyt::Burst burst;
       std::copy(b.begin(), b.end(), burst.begin());
-      send_at(due, simhyt::build(h, burst), "end", "", "", call);
+      send_at(due, simhyt::build(h, burst), "end", "", "", call, fates.back());
     }
     return true;
   }
@@ -345,6 +405,7 @@ class Master {
   simmaster::VoiceChecker checker_;
   simdmr::FrameSource frames_;
   bool echo_;
+  simlink::Link link_;
   sockaddr_in bridge_{};
   bool have_bridge_ = false;
   simmaster::RdacLong long_;

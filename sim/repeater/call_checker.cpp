@@ -1,7 +1,10 @@
 #include "call_checker.h"
 
+#include <algorithm>
+#include <cstdlib>
 #include <cstring>
 
+#include "../common/ambe_silence.h"
 #include "../common/frame_source.h"
 
 namespace simrepeater {
@@ -22,6 +25,27 @@ int burst_position(const simipsc::Bytes& d) {
   return -1;
 }
 
+struct Grid {
+  int64_t largest_us = 0;
+  int over_80ms = 0;
+  int64_t p99_jitter_us = 0;  // 99th percentile of |gap - 60 ms|
+};
+
+Grid grid_of(const std::vector<int64_t>& gaps) {
+  Grid g;
+  std::vector<int64_t> jitter;
+  for (int64_t gap : gaps) {
+    g.largest_us = std::max(g.largest_us, gap);
+    if (gap > 80000) ++g.over_80ms;
+    jitter.push_back(std::llabs(gap - 60000));
+  }
+  if (!jitter.empty()) {
+    std::sort(jitter.begin(), jitter.end());
+    g.p99_jitter_us = jitter[std::min(jitter.size() - 1, static_cast<size_t>(0.99 * static_cast<double>(jitter.size() - 1) + 0.5))];
+  }
+  return g;
+}
+
 }  // namespace
 
 void CallChecker::problem(std::string& list, const std::string& what) {
@@ -33,10 +57,13 @@ void CallChecker::finish(int64_t t_us, bool terminated) {
   if (!call_.open) return;
   ++calls_;
   const simipsc::CallFields& c = call_.first;
-  log_.say("call from the bridge %s: %s %u -> %u, call %u, %d header(s), %d bursts, %s, %d problem(s)",
+  const Grid grid = grid_of(call_.gaps_us);
+  log_.say("call from the bridge %s: %s %u -> %u, call %u, %d header(s), %d bursts, %s, %d problem(s); "
+           "largest gap %.1f ms, %d gap(s) over 80 ms, %d slot(s) filled with silence",
            terminated ? "ended" : "cut short", c.opcode == simipsc::kPrivateVoice ? "private" : "group",
            c.source, c.destination, c.call_sequence, call_.headers, call_.bursts,
-           terminated ? "terminator" : "no terminator", call_.problems);
+           terminated ? "terminator" : "no terminator", call_.problems, static_cast<double>(grid.largest_us) / 1000.0,
+           grid.over_80ms, call_.filled);
   log_.event_at("moto_call_rx", t_us)
       .num("src", c.source)
       .num("dst", c.destination)
@@ -46,7 +73,11 @@ void CallChecker::finish(int64_t t_us, bool terminated) {
       .num("bursts", call_.bursts)
       .flag("terminated", terminated)
       .num("problems", call_.problems)
-      .num("start_us", call_.start_us);
+      .num("start_us", call_.start_us)
+      .num("filled", call_.filled)
+      .num("max_gap_us", grid.largest_us)
+      .num("gaps_over_80ms", grid.over_80ms)
+      .num("p99_jitter_us", grid.p99_jitter_us);
   call_ = Call{};
 }
 
@@ -128,9 +159,14 @@ bool CallChecker::take(const simipsc::Bytes& d, int64_t t_us, uint32_t bridge_id
   if (!call_.open && kind == "burst") problem(problems, "burst without header");
 
   std::string frames;
+  bool silence = false;
   if (kind == "burst" && d.size() >= 52) {
     const auto voice = simipsc::unpack_voice(&d[33]);
     for (const auto& v : voice) frames += simdmr::voice_hex(v);
+    silence = std::all_of(voice.begin(), voice.end(), simdmr::is_silence);
+    if (silence) ++call_.filled;
+    if (call_.last_burst_us >= 0) call_.gaps_us.push_back(t_us - call_.last_burst_us);
+    call_.last_burst_us = t_us;
   }
   ++call_.datagrams;
   if (!problems.empty()) {
@@ -145,6 +181,7 @@ bool CallChecker::take(const simipsc::Bytes& d, int64_t t_us, uint32_t bridge_id
     e.num("src", c.source).num("dst", c.destination).flag("private", c.opcode == simipsc::kPrivateVoice);
     if (position >= 0) e.str("pos", std::string(1, kPositionNames[position]));
     if (!frames.empty()) e.str("frames", frames);
+    if (silence) e.flag("silence", true);
     e.str("problems", problems);
   }
   if (ended) {

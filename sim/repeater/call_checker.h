@@ -1,7 +1,9 @@
 #pragma once
 // Checks the voice datagrams the bridge sends to the repeater, one call at
 // a time: signature, length, fixed bytes, RTP marker, sequence and
-// timestamp, burst order A..F, identifiers, and the 49-bit frames.
+// timestamp, burst order A..F, identifiers, and the 49-bit frames. It also
+// measures the grid on air: the gaps between a call's burst datagrams, and
+// the slots the bridge filled with silence (all three frames silence).
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -26,6 +28,9 @@ class CallChecker {
     int headers = 0, bursts = 0, datagrams = 0, problems = 0;
     int expected_position = 0;
     int64_t start_us = 0;
+    int filled = 0;
+    int64_t last_burst_us = -1;
+    std::vector<int64_t> gaps_us;  // between consecutive burst datagrams, in arrival order
   };
   void problem(std::string& list, const std::string& what);
   void finish(int64_t t_us, bool terminated);

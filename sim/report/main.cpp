@@ -23,9 +23,11 @@ int main(int argc, char** argv) {
     else if (a == "--rdac") e.rdac_announcements = std::atoi(value());
     else if (a == "--calls") e.calls_each_way = std::atoi(value());
     else if (a == "--positions") e.positions = std::atoi(value());
+    else if (a == "--clean-grid") e.clean_grid = true;
     else {
       std::puts("usage: moto_bridge_sim_report --repeater FILE --master FILE [--call-sign C] [--repeater-id N]\n"
-                "         [--bridge-id N] [--tx HZ] [--rx HZ] [--rdac N] [--calls N] [--positions N]");
+                "         [--bridge-id N] [--tx HZ] [--rx HZ] [--rdac N] [--calls N] [--positions N] [--clean-grid]\n"
+                "  --clean-grid: network calls over an impaired link must keep their grid on air");
       return 2;
     }
   }

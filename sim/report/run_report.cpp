@@ -1,6 +1,7 @@
 #include "run_report.h"
 
 #include <algorithm>
+#include <cmath>
 #include <map>
 
 namespace simreport {
@@ -55,28 +56,122 @@ void match(Direction& d, const std::vector<Object>& sender, const char* sent_nam
   d.calls = static_cast<int>(calls.size());
   std::map<int64_t, std::vector<int64_t>> arrivals;  // bursts per call
   for (const Object& o : sender) {
+    if (o.event() == "hyt_voice_lost") ++d.lost_on_link;
     if (o.event() != sent_name || o.str("kind") == "sync") continue;
     const int64_t call = o.num("call");
     auto c = calls.find(call);
     const bool bunched = c != calls.end() && c->second->num("bunch", 1) > 1;
+    const bool impaired = c != calls.end() && c->second->flag("impaired");
     ++d.packets_sent;
     const bool burst = o.has("frames");
-    if (burst) d.frames_sent += static_cast<int>(o.str("frames").size() / 14);
-    const Object* r = first_after(received, o.num("seq"), o.num("t_us"));
+    const int frames = static_cast<int>(o.str("frames").size() / 14);
+    if (burst) d.frames_sent += frames;
+    // From the nominal time on: a slot the bridge filled for a burst that
+    // came too late may leave before that burst was sent.
+    const Object* r = first_after(received, o.num("seq"), o.num("nominal_us", o.num("t_us")));
     if (!r) continue;
     ++d.packets_received;
     if (!r->str("problems").empty()) ++d.problems;
-    if (burst) {
+    if (burst && r->flag("silence")) {
+      d.frames_filled += frames;
+    } else if (burst) {
       d.frames_ok += frames_matching(o.str("frames"), r->str("frames"));
-      arrivals[call * 2 + (bunched ? 1 : 0)].push_back(r->num("t_us"));
+      if (!impaired) arrivals[call * 2 + (bunched ? 1 : 0)].push_back(r->num("t_us"));
     }
-    if (!bunched) d.latency_ms.push_back(static_cast<double>(r->num("t_us") - o.num("t_us")) / 1000.0);
+    if (!bunched && !impaired) d.latency_ms.push_back(static_cast<double>(r->num("t_us") - o.num("t_us")) / 1000.0);
   }
   for (auto& [key, times] : arrivals) {
     std::sort(times.begin(), times.end());
     for (size_t i = 1; i < times.size(); ++i)
       (key % 2 ? d.spacing_ms : d.gap_ms).push_back(static_cast<double>(times[i] - times[i - 1]) / 1000.0);
   }
+}
+
+double percentile(std::vector<double> v, double q) {
+  if (v.empty()) return 0;
+  std::sort(v.begin(), v.end());
+  return v[std::min(v.size() - 1, static_cast<size_t>(q * static_cast<double>(v.size() - 1) + 0.5))];
+}
+
+std::vector<CallGrid> grids_of(const std::vector<Object>& master, const std::vector<Object>& repeater) {
+  const auto received = by_sequence(repeater, "moto_voice_rx");
+  std::vector<CallGrid> grids;
+  for (const auto& [number, call] : calls_of(master, "hyt_call_tx")) {
+    CallGrid g;
+    g.call = static_cast<int>(number);
+    g.link = call->str("link");
+    g.impaired = call->flag("impaired");
+    g.bunched = call->num("bunch", 1) > 1;
+    std::vector<const Object*> bursts;
+    for (const Object& o : master)
+      if ((o.event() == "hyt_voice_tx" || o.event() == "hyt_voice_lost") && o.num("call") == number &&
+          o.str("kind") == "voice")
+        bursts.push_back(&o);
+    if (bursts.empty()) {
+      grids.push_back(g);
+      continue;
+    }
+    std::sort(bursts.begin(), bursts.end(), [](const Object* a, const Object* b) { return a->num("seq") < b->num("seq"); });
+    const int64_t first_seq = bursts.front()->num("seq");
+    auto k_of = [&](const Object* o) { return static_cast<int>(static_cast<uint16_t>(o->num("seq") - first_seq)); };
+    int64_t ref = 0;
+    bool have_ref = false, have_first_sent = false;
+    int64_t first_sent = 0;
+    for (const Object* o : bursts)
+      if (o->event() == "hyt_voice_tx" && (!have_first_sent || o->num("t_us") < first_sent)) {
+        first_sent = o->num("t_us");
+        ref = first_sent - k_of(o) * 60000LL;
+        have_first_sent = have_ref = true;
+      }
+    std::vector<int64_t> arrivals;
+    std::vector<double> lateness;
+    for (const Object* o : bursts) {
+      GridBurst b;
+      b.k = k_of(o);
+      b.lost_on_link = o->event() == "hyt_voice_lost";
+      ++g.bursts;
+      if (b.lost_on_link) ++g.lost_on_link;
+      if (!b.lost_on_link && have_ref) {
+        b.lateness_ms = static_cast<double>(o->num("t_us") - ref - b.k * 60000LL) / 1000.0;
+        lateness.push_back(b.lateness_ms);
+      }
+      const Object* r = first_after(received, o->num("seq"), o->num("nominal_us", o->num("t_us")));
+      if (r && r->str("kind") == "burst") {
+        b.on_air = true;
+        ++g.on_air;
+        arrivals.push_back(r->num("t_us"));
+        b.arrival_ms = static_cast<double>(r->num("t_us") - ref) / 1000.0;
+        if (have_ref) g.added_delay_ms.push_back(b.arrival_ms - b.k * 60.0);
+        if (r->flag("silence")) {
+          b.filled = true;
+          ++g.filled;
+          if (!b.lost_on_link) ++g.late_filled;
+        } else if (!b.lost_on_link && frames_matching(o->str("frames"), r->str("frames")) * 14 ==
+                                          static_cast<int>(o->str("frames").size())) {
+          b.own = true;
+          ++g.own;
+        } else {
+          ++g.wrong;
+        }
+      } else {
+        ++g.missing;
+      }
+      g.slots.push_back(b);
+    }
+    std::sort(arrivals.begin(), arrivals.end());
+    std::vector<double> jitter;
+    for (size_t i = 1; i < arrivals.size(); ++i) {
+      const double gap = static_cast<double>(arrivals[i] - arrivals[i - 1]) / 1000.0;
+      g.gaps_ms.push_back(gap);
+      g.largest_gap_ms = std::max(g.largest_gap_ms, gap);
+      if (gap > 80) ++g.gaps_over_80ms;
+      jitter.push_back(std::fabs(gap - 60));
+    }
+    g.p99_jitter_ms = percentile(jitter, 0.99);
+    g.lead_for_99_ms = percentile(lateness, 0.99);
+    grids.push_back(g);
+  }
+  return grids;
 }
 
 const char* fmt_stats(char* buf, size_t n, const std::vector<double>& v) {
@@ -159,6 +254,7 @@ Report analyse(const std::vector<Object>& repeater, const std::vector<Object>& m
   }
   match(r.moto_to_hytera, repeater, "moto_voice_tx", "moto_call_tx", master, "hyt_rx");
   match(r.hytera_to_moto, master, "hyt_voice_tx", "hyt_call_tx", repeater, "moto_voice_rx");
+  r.grids = grids_of(master, repeater);
   return r;
 }
 
@@ -190,13 +286,21 @@ std::vector<std::string> shortcomings(const Report& r, const Expectations& e) {
     if (d.packets_received < d.packets_sent)
       why.push_back(name + ": " + std::to_string(d.packets_sent - d.packets_received) + " of " +
                     std::to_string(d.packets_sent) + " packets never arrived");
-    if (d.frames_ok < d.frames_sent || d.frames_sent == 0)
-      why.push_back(name + ": " + std::to_string(d.frames_ok) + " of " + std::to_string(d.frames_sent) +
+    // Frames of bursts that came too late for their slot arrive as silence:
+    // counted apart, not as wrong frames.
+    if (d.frames_ok + d.frames_filled < d.frames_sent || d.frames_sent == 0)
+      why.push_back(name + ": " + std::to_string(d.frames_ok) + " of " + std::to_string(d.frames_sent - d.frames_filled) +
                     " frames decoded correctly");
     if (d.problems > 0) why.push_back(name + ": " + std::to_string(d.problems) + " packet(s) failed the receiver's checks");
   };
   direction(r.moto_to_hytera, "Motorola->Hytera");
   direction(r.hytera_to_moto, "Hytera->Motorola");
+  if (e.clean_grid)
+    for (const CallGrid& g : r.grids)
+      if (g.impaired && (g.gaps_over_80ms > 0 || g.missing > 0 || g.wrong > 0))
+        why.push_back("network call " + std::to_string(g.call) + " over the impaired link: " +
+                      std::to_string(g.gaps_over_80ms) + " gap(s) over 80 ms on air, " + std::to_string(g.missing) +
+                      " slot(s) missing, " + std::to_string(g.wrong) + " with wrong frames");
   if (r.positions_sent < e.positions) why.push_back("no position report was played");
   else if (r.positions_matched < r.positions_sent)
     why.push_back("position records: " + std::to_string(r.positions_matched) + " of " + std::to_string(r.positions_sent) +
@@ -204,6 +308,35 @@ std::vector<std::string> shortcomings(const Report& r, const Expectations& e) {
   if (r.bad_signatures > 0) why.push_back(std::to_string(r.bad_signatures) + " datagram(s) with a bad signature");
   if (r.script_problems > 0) why.push_back(std::to_string(r.script_problems) + " script step(s) timed out or were skipped");
   return why;
+}
+
+static void print_grids(const std::vector<CallGrid>& grids, std::FILE* out) {
+  int slots = 0, filled = 0, over = 0, own = 0, bursts = 0;
+  double largest = 0;
+  std::vector<double> jitter, added;
+  for (const CallGrid& g : grids) {
+    if (g.bunched) continue;
+    const Stats a = stats_of(g.added_delay_ms);
+    std::fprintf(out,
+                 "Grid on air, call %d: link %s; %d of %d slots on air, largest gap %.1f ms, %d gap(s) over 80 ms, "
+                 "p99 |gap-60 ms| %.1f ms, %d filled with silence (%d lost on the link, %d late), %d with their own "
+                 "frames, added delay median %.1f ms; lead for 99%% of bursts %.1f ms\n",
+                 g.call, g.link.c_str(), g.on_air, g.bursts, g.largest_gap_ms, g.gaps_over_80ms, g.p99_jitter_ms,
+                 g.filled, g.lost_on_link, g.late_filled, g.own, a.median, g.lead_for_99_ms);
+    slots += g.on_air;
+    bursts += g.bursts;
+    filled += g.filled;
+    over += g.gaps_over_80ms;
+    own += g.own;
+    largest = std::max(largest, g.largest_gap_ms);
+    for (double v : g.gaps_ms) jitter.push_back(std::fabs(v - 60));
+    added.insert(added.end(), g.added_delay_ms.begin(), g.added_delay_ms.end());
+  }
+  if (bursts == 0) return;
+  std::fprintf(out,
+               "Grid on air, total : %d of %d slots, largest gap %.1f ms, %d gap(s) over 80 ms, p99 |gap-60 ms| %.1f "
+               "ms, %d filled, %d with their own frames, added delay median %.1f ms\n",
+               slots, bursts, largest, over, percentile(jitter, 0.99), filled, own, stats_of(added).median);
 }
 
 void print(const Report& r, std::FILE* out) {
@@ -242,6 +375,10 @@ void print(const Report& r, std::FILE* out) {
   };
   direction(r.moto_to_hytera, "Motorola->Hytera");
   direction(r.hytera_to_moto, "Hytera->Motorola");
+  if (r.hytera_to_moto.lost_on_link > 0 || r.hytera_to_moto.frames_filled > 0)
+    std::fprintf(out, "                    %d packet(s) lost on the impaired link, %d frame(s) of late bursts filled\n",
+                 r.hytera_to_moto.lost_on_link, r.hytera_to_moto.frames_filled);
+  print_grids(r.grids, out);
   std::fprintf(out, "Position reports  : %d sent, %d arrived intact\n", r.positions_sent, r.positions_matched);
   std::fprintf(out, "Signatures        : %d datagram(s) from the bridge checked, %d bad\n", r.datagrams_checked,
                r.bad_signatures);

@@ -3,6 +3,9 @@
 // in one run: each datagram one peer sent is matched with what the other
 // peer received from the bridge (by sequence number, first arrival after the
 // send), so frames, latency and spacing are measured across the daemon.
+// Network calls are also measured as a grid on air: the slots the repeater
+// got, their gaps, which carried their own frames and which silence, and
+// the delay the bridge added.
 #include <cstdint>
 #include <cstdio>
 #include <string>
@@ -23,9 +26,38 @@ struct Direction {
   int packets_sent = 0, packets_received = 0;
   int frames_sent = 0, frames_ok = 0;
   int problems = 0;                 // received packets the checking peer objected to
+  int lost_on_link = 0;             // dropped by the sender's impaired link: never sent
+  int frames_filled = 0;            // frames of sent bursts that reached the receiver as silence
   std::vector<double> latency_ms;   // packets of calls sent at the natural rate
   std::vector<double> spacing_ms;   // between bursts of calls sent in bunches
-  std::vector<double> gap_ms;       // between bursts of calls sent at the natural rate
+  std::vector<double> gap_ms;       // between bursts of calls sent at the natural rate, clean link
+};
+
+// One voice burst of a network call and the slot it got on air. k counts
+// from the call's first burst; the reference is the burst the master sent
+// first (the one that fixes the bridge's clock): ref = its send time - its
+// k x 60 ms.
+struct GridBurst {
+  int k = 0;
+  bool lost_on_link = false;
+  double lateness_ms = 0;   // send time - (ref + k x 60 ms); sent bursts only
+  bool on_air = false;      // the repeater got a slot with this sequence number
+  bool filled = false;      // ... carrying silence in all three frames
+  bool own = false;         // ... carrying this burst's own frames
+  double arrival_ms = 0;    // repeater arrival - ref
+};
+
+struct CallGrid {
+  int call = 0;
+  std::string link;
+  bool impaired = false, bunched = false;
+  int bursts = 0, lost_on_link = 0, on_air = 0, filled = 0, late_filled = 0, own = 0, wrong = 0, missing = 0;
+  double largest_gap_ms = 0, p99_jitter_ms = 0;  // jitter: |gap - 60 ms|
+  int gaps_over_80ms = 0;
+  std::vector<double> gaps_ms;         // between consecutive slots on air, in arrival order
+  std::vector<double> added_delay_ms;  // repeater arrival of slot k - (ref + k x 60 ms)
+  double lead_for_99_ms = 0;           // 99th percentile of the sent bursts' lateness
+  std::vector<GridBurst> slots;
 };
 
 struct Report {
@@ -40,6 +72,7 @@ struct Report {
   std::vector<double> rdac_s;       // after the first "A"
   std::vector<simjson::Object> announcements;
   Direction moto_to_hytera, hytera_to_moto;
+  std::vector<CallGrid> grids;      // one per network call the master played
   int positions_sent = 0, positions_matched = 0;
   int bad_signatures = 0;
   int datagrams_checked = 0;        // signed datagrams from the bridge seen by the repeater
@@ -54,6 +87,7 @@ struct Expectations {
   int rdac_announcements = 4;
   int calls_each_way = 1;
   int positions = 1;
+  bool clean_grid = false;  // network calls over an impaired link must show no gap over 80 ms on air
 };
 
 // Why the run does not show what was expected; empty when it does.
