@@ -94,6 +94,8 @@ TEST_F(MotoToHytera, CallCrossesAsSyncHeaderSuperframesAndEnd) {
     EXPECT_EQ(hyt_frame_type(p.data()), expected_types[i]) << i;
     EXPECT_EQ(hyt_sequence(p.data()), 0x0103 + i);
     EXPECT_EQ(hyt_call_type(p.data()), HYT_CALL_GROUP);
+    EXPECT_EQ(hyt_source(p.data()), 0x123456u) << i;
+    EXPECT_EQ(hyt_destination(p.data()), 0x00ABCDu) << i;
     voicetest::BurstFrames decoded{};
     ASSERT_TRUE(voicetest::decode_hytera_frames(p, &decoded)) << i;
     EXPECT_EQ(decoded, frames) << i;
@@ -158,6 +160,18 @@ TEST_F(MotoToHytera, DuplicatesAreDroppedAndEndTheTurn) {
   EXPECT_EQ(header.result, 0);
   EXPECT_TRUE(header.sent.empty());
   EXPECT_EQ(header.log, "");
+
+  // Only a repeat of the last number is a duplicate: the RTP sequence wraps
+  // from 65535 to 0, and a restarted repeater numbers from lower again.
+  const struct {
+    uint16_t sequence;
+    bool forwarded;
+  } stream[] = {{65534, true}, {65535, true}, {65535, false}, {0, true}, {1, true},
+                {1, false},    {900, true},   {3, true},      {3, false}, {2, true}};
+  for (const auto& c : stream)
+    EXPECT_EQ(deliver(voicetest::moto_burst(call, c.sequence, 3, voicetest::random_burst(rng))).sent.size(),
+              c.forwarded ? 1u : 0u)
+        << c.sequence;
 }
 
 TEST_F(MotoToHytera, SuperframePositionFollowsTheBurstAFlag) {
