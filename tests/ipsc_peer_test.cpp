@@ -57,8 +57,13 @@ class IpscPeerTest : public ::testing::Test {
 
   void TearDown() override { Quorvix_sock = -1; }
 
-  // Delivers one datagram from `from` to the bridge and runs one turn.
-  std::string deliver(const LoopbackSocket& from, const Bytes& datagram, int* result = nullptr) {
+  // Delivers one datagram from `from` to the bridge and runs one turn. Its
+  // last 10 bytes become the signature trailer, as every IPSC peer sends it.
+  std::string deliver(const LoopbackSocket& from, Bytes datagram, int* result = nullptr) {
+    if (datagram.size() > 10) {
+      const Bytes trailer = hmac10(datagram.data(), datagram.size() - 10);
+      std::copy(trailer.begin(), trailer.end(), datagram.end() - 10);
+    }
     from.send_to(bridge_.port(), datagram);
     EXPECT_TRUE(bridge_.has_datagram(1000));
     int r = 0;
@@ -125,7 +130,7 @@ TEST_F(IpscPeerTest, KeepAliveRequestFromMasterIsLoggedNotAnswered) {
 }
 
 TEST_F(IpscPeerTest, PeerListIsPrintedAndLimited) {
-  Bytes two = packet(0x93, 7 + 22);
+  Bytes two = packet(0x93, 7 + 22 + 10);
   two[6] = 22;
   const unsigned char entry1[11] = {0, 0, 0x30, 0x3A, 127, 0, 0, 1, 0xC3, 0x50, 0};
   const unsigned char entry2[11] = {0, 1, 0, 0, 192, 0, 2, 7, 0x0F, 0xA0, 0};
@@ -135,7 +140,7 @@ TEST_F(IpscPeerTest, PeerListIsPrintedAndLimited) {
   std::string out = deliver(repeater_, two, &result);
   EXPECT_EQ(result, 1);
   EXPECT_EQ(out,
-            "len master peer 29\nMaster peer list reply\nLen 29\nSRC-ID:12345\n"
+            "len master peer 39\nMaster peer list reply\nLen 39\nSRC-ID:12345\n"
             "PEER1-ID:12346\nPEER1-IP = 127.0.0.1 \nPEER1-Port = 50000\n\n"
             "PEER2-ID:65536\nPEER2-IP = 192.0.2.7 \nPEER2-Port = 4000\n\n");
 
@@ -145,7 +150,7 @@ TEST_F(IpscPeerTest, PeerListIsPrintedAndLimited) {
   EXPECT_EQ(result, 1);
   EXPECT_EQ(out.find("PEER1"), std::string::npos);
 
-  Bytes three = packet(0x93, 7 + 33);
+  Bytes three = packet(0x93, 7 + 33 + 10);
   three[6] = 33;
   for (int n = 0; n < 3; ++n) memcpy(&three[7 + 11 * n], entry1, 11);
   // Only the repeater keeps the peer list: anybody else's is ignored.
@@ -160,8 +165,8 @@ TEST_F(IpscPeerTest, PeerListIsPrintedAndLimited) {
 }
 
 TEST_F(IpscPeerTest, PeerListEntriesBeyondTheDatagramAreNotPrinted) {
-  Bytes truncated = packet(0x93, 7 + 11);
-  truncated[6] = 33;  // claims three entries, carries one
+  Bytes truncated = packet(0x93, 7 + 11 + 10);
+  truncated[6] = 33;  // claims three entries, carries one (and the trailer)
   int result = -1;
   std::string out = deliver(repeater_, truncated, &result);
   EXPECT_EQ(result, 0);  // the limit still counts what the list claims

@@ -2,17 +2,21 @@
 #include "main/byte_order.h"
 
 #include <arpa/inet.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
+#include <climits>
 #include <cstdint>
 #include <cstdio>
 #include <mutex>
 
 #include "ipsc/control_packets.h"
+#include "ipsc/packet_sign.h"
 #include "main/config.h"
 #include "main/log_time.h"
 #include "main/sockets.h"
 #include "main/supervision.h"
+#include "main/trusted_senders.h"
 #include "main/udp_io.h"
 #include "voice/location_data.h"
 #include "voice/moto_to_hytera.h"
@@ -39,6 +43,10 @@ int steps_without_answer = 0;
 constexpr int kUnansweredStepsAfterReply = 4;
 
 constexpr int kRegistrationReplyLength = 26;
+// Forged datagrams one turn may read and discard before it moves on. A
+// flood must not push the repeater's own datagrams to the back of the
+// queue, so the turn keeps reading until a signed one turns up.
+constexpr int kDropsPerTurn = 256;
 constexpr int kPeerEntryLength = 11;
 constexpr int kPeerListStart = 7;
 
@@ -127,7 +135,40 @@ Classified classify(int length) {
   }
 }
 
+// One receive with the datagram's real length, even when it was longer than
+// sendBuffer (MSG_TRUNC), so that a cut datagram is never taken for whole.
+int receive_whole(sockaddr_in* from) {
+  if (Quorvix_sock < 0) return -1;
+  socklen_t from_length = sizeof *from;
+  ssize_t length = recvfrom(Quorvix_sock, sendBuffer, sizeof sendBuffer, MSG_TRUNC,
+                            reinterpret_cast<sockaddr*>(from), &from_length);
+  if (length < 0) return -1;
+  return length > INT_MAX ? INT_MAX : static_cast<int>(length);
+}
+
+int finish_turn(int length, const sockaddr_in& sender) {
+  if (length >= 0) set_fromUser2(sender);
+  const int goes_on = ipsc_handle_turn(length);
+  flush_drop_summary(static_cast<int>(RptrPort));
+  return goes_on;
+}
+
 }  // namespace
+
+bool ipsc_datagram_trusted(int length, const sockaddr_in& sender) {
+  if (length < 0) return false;
+  // What did not fit the buffer cannot be checked, so it cannot be trusted.
+  if (length <= static_cast<int>(IPSC_RECEIVE_LIMIT) &&
+      ipsc_trailer_valid(sendBuffer, static_cast<size_t>(length)))
+    return true;
+  report_drop(sender, static_cast<int>(RptrPort), DropReason::kBadSignature);
+  return false;
+}
+
+int ipsc_handle_datagram(int length, const sockaddr_in& sender) {
+  if (length >= 0 && !ipsc_datagram_trusted(length, sender)) length = -1;
+  return finish_turn(length, sender);
+}
 
 void set_fromUser2(const sockaddr_in& address) {
   std::lock_guard<std::mutex> guard(fromUser2_lock);
@@ -196,9 +237,13 @@ int ipsc_handle_turn(int length) {
 int ipsc_turn() {
   ++turn_counter;
   sockaddr_in sender{};
-  ssize_t length = udp_receive(Quorvix_sock, sendBuffer, sizeof sendBuffer, &sender);
-  if (length >= 0) set_fromUser2(sender);
-  return ipsc_handle_turn(static_cast<int>(length));
+  int length = -1;
+  for (int tries = 0; tries < kDropsPerTurn; ++tries) {
+    length = receive_whole(&sender);
+    if (length < 0 || ipsc_datagram_trusted(length, sender)) break;
+    length = -1;
+  }
+  return finish_turn(length, sender);
 }
 
 void* send_voice_to_hytera(void*) {

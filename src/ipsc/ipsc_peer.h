@@ -22,12 +22,25 @@ void SEND(unsigned int len, const unsigned char* data);
 void ipsc_thread_start();
 
 // One turn of the receive loop without its sleep: counts the turn, takes at
-// most one datagram and handles it. Returns 0 when the thread must end.
+// most one signed datagram and handles it. Datagrams without a valid trailer
+// are read, reported and discarded on the way (a bounded number per turn).
+// Returns 0 when the thread must end.
 int ipsc_turn();
 
+// True when the `length` bytes in sendBuffer (the datagram's real length,
+// even when more than sendBuffer holds) end in a valid signature trailer.
+// Anything else is reported as a bad signature from `sender`.
+bool ipsc_datagram_trusted(int length, const sockaddr_in& sender);
+
+// What one turn does with a received datagram (length -1 for none): checks
+// it, and only when it is trusted lets it name the sender of the last
+// datagram and reach the handler; otherwise the turn goes on as one in
+// which nothing arrived. Returns 0 when the thread must end.
+int ipsc_handle_datagram(int length, const sockaddr_in& sender);
+
 // Handles what one turn received (length -1 when nothing came) from
-// sendBuffer, with the reply and keep-alive steps. Returns 0 when the thread
-// must end.
+// sendBuffer, with the reply and keep-alive steps, trusting it as it stands.
+// Returns 0 when the thread must end.
 int ipsc_handle_turn(int length);
 
 // Thread entry; returns only when the peer limit is exceeded.

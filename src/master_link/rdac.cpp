@@ -10,6 +10,7 @@
 #include "main/sockets.h"
 #include "main/startup.h"
 #include "main/supervision.h"
+#include "main/trusted_senders.h"
 #include "main/udp_io.h"
 
 // Both templates go out as stored apart from the fields filled at thread
@@ -88,6 +89,9 @@ namespace {
 
 constexpr int RDAC_ANSWER_LENGTH = 24;  // the master's acknowledgement
 constexpr int RDAC_ROUNDS_END = 4;      // logged values 2, 3, 4, then 0
+// Datagrams from others one receive step may read and discard while it looks
+// for the master's answer, so a flood cannot bury that answer.
+constexpr int RDAC_DROPS_PER_TURN = 256;
 
 // Sets `characters` UTF-16LE units of a field from a text, one byte per
 // character; units past the text's end become NUL. High bytes are left as the
@@ -124,6 +128,10 @@ void rdac_handle_answer(long length) {
   }
 }
 
+bool rdac_answer_trusted(const sockaddr_in& sender) {
+  return accept_from_master(sender, LISTEN_REPEATER_rdac_PORT);
+}
+
 void rdac_turn(void (*sleep_s)(unsigned)) {
   if (Start_rdac > 0) {
     if (++Start_rdac > RDAC_ROUNDS_END) Start_rdac = 0;
@@ -136,8 +144,16 @@ void rdac_turn(void (*sleep_s)(unsigned)) {
     udp_send_to(Local_Repeater_audio_srv_sock, rdac71, sizeof rdac71, MasterIP,
                 rdac_master_port);
   }
-  rdac_handle_answer(
-      udp_receive(Local_Repeater_rdac_srv_sock, rdacBuffer, sizeof rdacBuffer, &fromRepeater_rdac_srv));
+  long length = -1;
+  sockaddr_in sender{};
+  for (int tries = 0; tries < RDAC_DROPS_PER_TURN; ++tries) {
+    length = udp_receive(Local_Repeater_rdac_srv_sock, rdacBuffer, sizeof rdacBuffer, &sender);
+    if (length < 0 || rdac_answer_trusted(sender)) break;
+    length = -1;
+  }
+  if (length >= 0) fromRepeater_rdac_srv = sender;
+  rdac_handle_answer(length);
+  flush_drop_summary(LISTEN_REPEATER_rdac_PORT);
 }
 
 void* repeater_rdac(void*) {

@@ -12,7 +12,7 @@ extern unsigned char rdac225[RDAC225_LENGTH];
 extern unsigned char rdac71[RDAC71_LENGTH];
 extern const char RptrModel[6];                        // "RovEr"
 extern unsigned char rdacBuffer[RDAC_RECEIVE_LIMIT];   // answers on the RDAC port
-extern sockaddr_in fromRepeater_rdac_srv;              // sender of the last answer
+extern sockaddr_in fromRepeater_rdac_srv;              // sender of the last answer taken
 
 // Destination port of the announcements at MasterIP; the master's RDAC port.
 extern int rdac_master_port;
@@ -27,8 +27,15 @@ void fill_rdac_templates();
 // logged in ends the announcements.
 void rdac_handle_answer(long length);
 
+// True when a datagram on the RDAC port from `sender` may be taken as an
+// answer: only the network master's (MasterIP, any port) may end the
+// announcements. Others are reported as "not the network master".
+bool rdac_answer_trusted(const sockaddr_in& sender);
+
 // One turn of the announcement loop without its 1 ms pause: the announcement
-// due (after sleep_s(6)), then one receive on the RDAC port.
+// due (after sleep_s(6)), then one receive on the RDAC port. Datagrams from
+// others than the master are read and discarded on the way (a bounded number
+// per turn) and never reach rdac_handle_answer.
 void rdac_turn(void (*sleep_s)(unsigned));
 
 // Thread entry; never returns.
