@@ -18,6 +18,7 @@
 #include "main/log_time.h"
 #include "main/sockets.h"
 #include "main/supervision.h"
+#include "main/trusted_senders.h"
 #include "main/udp_io.h"
 #include "master_link/hytera_voice_packet.h"
 #include "voice/jitter_lead.h"
@@ -608,10 +609,17 @@ void* send_voice_to_motorola(void*) {
     timeval deadline{};
     if (v2m_next_deadline(&deadline) && !wait_for_datagram_until(deadline)) {
       v2m_send_due();
+      flush_drop_summary(LISTEN_REPEATER_AUDIO_PORT);
       continue;
     }
     sockaddr_in sender{};
     const ssize_t length = udp_receive(Local_Repeater_audio_srv_sock, v2m_Buffer, V2M_RECEIVE_LIMIT, &sender);
-    v2m_handle_datagram(static_cast<int>(length));
+    // Echoes and voice count only from the network master: anyone else
+    // could keep a lapsed login alive or put a call on air.
+    if (length >= 0 && !accept_from_master(sender, LISTEN_REPEATER_AUDIO_PORT))
+      v2m_send_due();
+    else
+      v2m_handle_datagram(static_cast<int>(length));
+    flush_drop_summary(LISTEN_REPEATER_AUDIO_PORT);
   }
 }
