@@ -63,7 +63,6 @@ constexpr unsigned int kRtpTicksPerDatagram = 480;  // 60 ms at 8 kHz
 // following it keeps the rest of the call instead of dropping all of it.
 constexpr unsigned int kLateWindow = 1000;
 
-int v2m_recvlen2;
 unsigned char v2m_PacketType;
 unsigned char v2m_slot;
 uint32_t v2m_srcID;
@@ -71,7 +70,6 @@ uint32_t v2m_dstID;
 uint32_t dmr_id_tmp;
 int v2m_pac_num;
 unsigned int old_v2m_pac_num;
-unsigned int delay;
 unsigned int send_w;
 unsigned char v2m_MPayloadbits[HYT_AMBE_FRAME_BITS];
 // Kept from one frame to the next: an uncorrectable frame repeats the last
@@ -179,7 +177,6 @@ void pace(bool log_delay) {
   timeval current{};
   v2m_clock(&current);
   const long gap = microseconds_between(last_send, current);
-  delay = static_cast<unsigned int>(gap);
   if (gap >= 0 && gap < kPacingWindowUs) {
     const long wait = kBurstSpacingUs - gap;
     v2m_sleep_us(static_cast<unsigned int>(wait));
@@ -528,7 +525,6 @@ int v2m_check_timeout() {
 }
 
 void v2m_handle_datagram(int length) {
-  v2m_recvlen2 = length;
   // The time-out is judged on the arrival of each datagram, and a voice
   // packet is stamped with its own arrival: the receive blocks, so a clock
   // read before it would make the first packet after a quiet spell look old.
