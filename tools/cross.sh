@@ -5,6 +5,14 @@
 #
 #   bash tools/cross.sh              # armhf (32-bit) and arm64 (64-bit)
 #   bash tools/cross.sh arm64        # one architecture
+#   bash tools/cross.sh --optional   # the test command's ARM stage
+#
+# Run by hand it fails when the cross toolchain or the ARM libraries cannot
+# be installed. With --optional (the test command) it prints one line
+# "ARM stage SKIPPED: <packages and apt's reason>" instead, writes the reason
+# to $STAGE_SKIP_FILE when that is set and exits 77, so a mirror that cannot
+# serve the ARM indexes does not decide the run; once they are installed, a
+# failing build or test fails it as before.
 #
 # Build trees: build/armhf, build/arm64; packages land in them as
 # moto-bridge_<version>_<arch>.deb. Only the library, the installed programs
@@ -19,6 +27,17 @@ cd "$(dirname "$0")/.."
 declare -A triplet=([armhf]=arm-linux-gnueabihf [arm64]=aarch64-linux-gnu)
 declare -A qemu=([armhf]=qemu-arm [arm64]=qemu-aarch64)
 fixed_port_cases='IpscPeerTest\.NetworkKeepAliveOnlyWhileLoggedIn|SupervisionTest\.LoginDatagramIsTheSingleByteA'
+
+optional=0
+if [ "${1:-}" = "--optional" ]; then
+  optional=1
+  shift
+fi
+skip_stage() {
+  echo "ARM stage SKIPPED: $1"
+  if [ -n "${STAGE_SKIP_FILE:-}" ]; then echo "$1" >"$STAGE_SKIP_FILE"; fi
+  exit 77
+}
 
 arches=("$@")
 [ ${#arches[@]} -gt 0 ] || arches=(armhf arm64)
@@ -35,6 +54,9 @@ packages=(cmake ninja-build qemu-user dpkg-dev)
 for arch in "${arches[@]}"; do
   if ! dpkg --print-foreign-architectures | grep -qx "$arch"; then
     if [ "$(id -u)" -ne 0 ]; then
+      if [ "$optional" -eq 1 ]; then
+        skip_stage "the $arch architecture is not enabled: sudo dpkg --add-architecture $arch && sudo apt-get update"
+      fi
       echo "Enable the $arch architecture once, then try again:"
       echo "  sudo dpkg --add-architecture $arch && sudo apt-get update"
       exit 1
@@ -42,9 +64,15 @@ for arch in "${arches[@]}"; do
     # ensure_packages updates the package lists, as the $arch packages are new.
     dpkg --add-architecture "$arch"
   fi
-  packages+=("g++-${triplet[$arch]}" "libstdc++6:$arch" "libssl-dev:$arch" "libgtest-dev:$arch")
+  packages+=("g++-${triplet[$arch]}" "libstdc++6:$arch" "libssl-dev:$arch" "libgtest-dev:$arch"
+    "libsystemd-dev:$arch" "libcpp-httplib-dev:$arch")
 done
-ensure_packages "${packages[@]}"
+packages+=(nlohmann-json3-dev)
+if [ "$optional" -eq 1 ]; then
+  ensure_packages --optional "${packages[@]}" || skip_stage "$ensure_packages_reason"
+else
+  ensure_packages "${packages[@]}"
+fi
 
 # Unit test programs: every test source but the end-to-end ones.
 unit_tests=()
@@ -71,8 +99,8 @@ for arch in "${arches[@]}"; do
     -DCMAKE_BUILD_TYPE=Release -DCMAKE_CXX_FLAGS_RELEASE=-O2 \
     -DCMAKE_INSTALL_PREFIX=/usr -DBRIDGE_WERROR=ON -DBRIDGE_BENCHMARKS=OFF >/dev/null
   targets=(moto_bridge)
-  for peer in moto_bridge_sim_repeater moto_bridge_sim_master; do
-    if has_target "$dir" "$peer"; then targets+=("$peer"); fi
+  for program in moto_bridge_sim_repeater moto_bridge_sim_master moto_bridge_monitor; do
+    if has_target "$dir" "$program"; then targets+=("$program"); fi
   done
   cmake --build "$dir" -j 2 --target "${targets[@]}" "${unit_tests[@]}"
 
