@@ -11,6 +11,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <string>
@@ -104,7 +105,15 @@ class PeerSocket {
     return {};
   }
 
-  void send_to_bridge(int port, const Bytes& data) const {
+  // What goes to the bridge's IPSC port is signed as a repeater signs it:
+  // the last 10 bytes become the trailer over the bytes before them.
+  void send_to_bridge(int port, Bytes data) const {
+    if (port == kRepeaterPort && data.size() > 10) {
+      unsigned char digest[20];
+      unsigned int len = 0;
+      HMAC(EVP_sha1(), kKey, sizeof kKey, data.data(), data.size() - 10, digest, &len);
+      std::copy(digest, digest + 10, data.end() - 10);
+    }
     sockaddr_in a{};
     a.sin_family = AF_INET;
     a.sin_addr.s_addr = inet_addr("192.0.2.1");
