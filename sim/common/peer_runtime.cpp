@@ -99,8 +99,8 @@ int Runtime::run(double max_seconds) {
     for (size_t i = 0; i < fds.size(); ++i) {
       if (!(fds[i].revents & POLLIN)) continue;
       sockaddr_in from{};
-      while (sockets_[i].socket->receive(datagram, from))
-        sockets_[i].receiver(datagram, from, simclock::now_us());
+      int64_t arrival = 0;
+      while (sockets_[i].socket->receive(datagram, from, &arrival)) sockets_[i].receiver(datagram, from, arrival);
     }
   }
   return wait_timeouts_;

@@ -23,7 +23,10 @@ class UdpSocket {
 
   void send_to(const sockaddr_in& to, const std::vector<uint8_t>& data) const;
   // One waiting datagram (false when none); at most 4096 bytes are kept.
-  bool receive(std::vector<uint8_t>& out, sockaddr_in& from) const;
+  // *arrival_us: when the kernel took it in, on the monotonic clock of
+  // simclock (the time of the call when the kernel gave no stamp), so a busy
+  // peer does not blur what it measures.
+  bool receive(std::vector<uint8_t>& out, sockaddr_in& from, int64_t* arrival_us = nullptr) const;
 
  private:
   int fd_ = -1;

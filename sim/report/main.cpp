@@ -10,6 +10,7 @@
 int main(int argc, char** argv) {
   std::string repeater, master;
   simreport::Expectations e;
+  int figures_of = 0;
   for (int i = 1; i < argc; ++i) {
     const std::string a = argv[i];
     auto value = [&]() -> const char* { return i + 1 < argc ? argv[++i] : ""; };
@@ -24,14 +25,26 @@ int main(int argc, char** argv) {
     else if (a == "--calls") e.calls_each_way = std::atoi(value());
     else if (a == "--positions") e.positions = std::atoi(value());
     else if (a == "--clean-grid") e.clean_grid = true;
+    else if (a == "--grid-figures") figures_of = std::atoi(value());
     else {
       std::puts("usage: moto_bridge_sim_report --repeater FILE --master FILE [--call-sign C] [--repeater-id N]\n"
                 "         [--bridge-id N] [--tx HZ] [--rx HZ] [--rdac N] [--calls N] [--positions N] [--clean-grid]\n"
-                "  --clean-grid: network calls over an impaired link must keep their grid on air");
+                "         [--grid-figures CALL]\n"
+                "  --clean-grid: network calls over an impaired link must keep their grid on air\n"
+                "  --grid-figures: only the grid figures of the master's call CALL, as key=value words");
       return 2;
     }
   }
   const auto r = simreport::analyse(simjson::read_file(repeater), simjson::read_file(master));
+  if (figures_of > 0) {
+    for (const simreport::CallGrid& g : r.grids)
+      if (g.call == figures_of) {
+        simreport::print_figures(g, stdout);
+        return 0;
+      }
+    std::printf("no network call %d\n", figures_of);
+    return 1;
+  }
   simreport::print(r, stdout);
   const auto why = simreport::shortcomings(r, e);
   for (const std::string& w : why) std::printf("MISSING: %s\n", w.c_str());

@@ -169,6 +169,7 @@ std::vector<CallGrid> grids_of(const std::vector<Object>& master, const std::vec
     }
     g.p99_jitter_ms = percentile(jitter, 0.99);
     g.lead_for_99_ms = percentile(lateness, 0.99);
+    g.max_lateness_ms = percentile(lateness, 1.0);
     grids.push_back(g);
   }
   return grids;
@@ -337,6 +338,15 @@ static void print_grids(const std::vector<CallGrid>& grids, std::FILE* out) {
                "Grid on air, total : %d of %d slots, largest gap %.1f ms, %d gap(s) over 80 ms, p99 |gap-60 ms| %.1f "
                "ms, %d filled, %d with their own frames, added delay median %.1f ms\n",
                slots, bursts, largest, over, percentile(jitter, 0.99), filled, own, stats_of(added).median);
+}
+
+void print_figures(const CallGrid& g, std::FILE* out) {
+  const Stats added = stats_of(g.added_delay_ms);
+  std::fprintf(out,
+               "bursts=%d on_air=%d gaps_over_80=%d largest_gap=%.1f p99_jitter=%.1f filled=%d lost_on_link=%d "
+               "late=%d own=%d wrong=%d missing=%d added_median=%.1f lead_for_99=%.1f max_lateness=%.1f\n",
+               g.bursts, g.on_air, g.gaps_over_80ms, g.largest_gap_ms, g.p99_jitter_ms, g.filled, g.lost_on_link,
+               g.late_filled, g.own, g.wrong, g.missing, added.median, g.lead_for_99_ms, g.max_lateness_ms);
 }
 
 void print(const Report& r, std::FILE* out) {

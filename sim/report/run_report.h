@@ -57,6 +57,7 @@ struct CallGrid {
   std::vector<double> gaps_ms;         // between consecutive slots on air, in arrival order
   std::vector<double> added_delay_ms;  // repeater arrival of slot k - (ref + k x 60 ms)
   double lead_for_99_ms = 0;           // 99th percentile of the sent bursts' lateness
+  double max_lateness_ms = 0;
   std::vector<GridBurst> slots;
 };
 
@@ -93,5 +94,7 @@ struct Expectations {
 // Why the run does not show what was expected; empty when it does.
 std::vector<std::string> shortcomings(const Report& r, const Expectations& e);
 void print(const Report& r, std::FILE* out);
+// One line of key=value words with a call's grid figures, for scripts.
+void print_figures(const CallGrid& g, std::FILE* out);
 
 }  // namespace simreport
