@@ -2,9 +2,12 @@
 # One-command demonstration: builds the bridge and its two simulated peers,
 # runs them on a private two-host network (network namespaces, addresses
 # 192.0.2.1 and 192.0.2.2 only), shows the daemon's console log as it runs,
-# and ends with a summary of what crossed the bridge. Exits 0 only when
+# and ends with a summary of what crossed the bridge. The network's first
+# call crosses an impaired link (random delay up to 80 ms, lost bursts) and
+# leaves through the bridge's 120 ms jitter buffer. Exits 0 only when
 # registration, login, RDAC announcements, one call each way with every
-# frame intact and a position report all happened; otherwise non-zero with
+# frame intact (lost bursts filled with silence), that call on a clean 60 ms
+# grid on air, and a position report all happened; otherwise non-zero with
 # the reasons.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -36,6 +39,7 @@ RptrQRGtx=$tx_hz
 RptrQRGrx=$rx_hz
 MyBridgeID=$bridge_id
 NetworkKey=$key
+JitterBuffer=120
 CFG
 
 # The repeater: a group call once the bridge keeps its registration alive,
@@ -49,14 +53,15 @@ wait moto_call 30
 sleep 1
 position 2620001 5057 mode=4
 SCRIPT
-# The network master: a call back once the repeater's call has arrived, then
-# one whose bursts come in bunches of six for the bridge to pace; it ends the
-# run after the fourth RDAC announcement.
+# The network master: a call back once the repeater's call has arrived, over
+# a link that delays each burst by up to 80 ms and loses some, then one whose
+# bursts come in bunches of six; it ends the run after the fourth RDAC
+# announcement.
 cat >"$work/master.script" <<'SCRIPT'
 wait login 30
 wait hyt_call 30
 sleep 1
-call group 9 2620002 bursts=24
+call group 9 2620002 bursts=40 delay=uniform:0:80 loss=5%
 sleep 1
 call group 9 2620002 bursts=12 bunch=6
 wait rdac 40 count=4
@@ -103,7 +108,7 @@ if [ "$daemon_alive" -ne 1 ]; then
   failed=1
 fi
 for line in "Sende Anmeldung an DMR Master" "Local_Repeater_rdac 0" "Moto RX+" "Moto RX-" "PTT ON" "PTT OFF" \
-  "Decoded GPS"; do
+  "Jitter buffer 1 end:" "Decoded GPS"; do
   if ! grep -qF "$line" "$work/daemon.log"; then
     echo "MISSING: the daemon never logged \"$line\""
     failed=1
@@ -112,7 +117,8 @@ done
 echo
 echo "== Summary =="
 if ! "$bin/moto_bridge_sim_report" --repeater "$work/repeater.jsonl" --master "$work/master.jsonl" \
-  --call-sign "$call_sign" --repeater-id "$repeater_id" --bridge-id "$bridge_id" --tx "$tx_hz" --rx "$rx_hz"; then
+  --call-sign "$call_sign" --repeater-id "$repeater_id" --bridge-id "$bridge_id" --tx "$tx_hz" --rx "$rx_hz" \
+  --clean-grid; then
   failed=1
 fi
 echo "Logs: $work (daemon.log, repeater.log, master.log and their .jsonl records)"

@@ -392,12 +392,12 @@ void print(const Report& r, std::FILE* out) {
   std::fprintf(out, "Position reports  : %d sent, %d arrived intact\n", r.positions_sent, r.positions_matched);
   std::fprintf(out, "Signatures        : %d datagram(s) from the bridge checked, %d bad\n", r.datagrams_checked,
                r.bad_signatures);
-  std::fprintf(out, "Burst spacing M<-H: natural rate: %s\n", fmt_stats(buf, sizeof buf, r.hytera_to_moto.gap_ms));
+  std::fprintf(out, "Burst spacing M<-H: natural rate, clean link: %s\n", fmt_stats(buf, sizeof buf, r.hytera_to_moto.gap_ms));
   std::fprintf(out, "                    sent in bunches, after pacing: %s\n",
                fmt_stats(buf, sizeof buf, r.hytera_to_moto.spacing_ms));
   std::fprintf(out, "Latency M->H      : %s (target: median <= 3 ms, p99 <= 6 ms)\n",
                fmt_stats(buf, sizeof buf, r.moto_to_hytera.latency_ms));
-  std::fprintf(out, "Latency H->M      : %s (target <= 1 ms, not paced)\n",
+  std::fprintf(out, "Latency H->M      : %s (target <= 1 ms without JitterBuffer; clean link, not paced)\n",
                fmt_stats(buf, sizeof buf, r.hytera_to_moto.latency_ms));
 }
 
