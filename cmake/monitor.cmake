@@ -1,0 +1,55 @@
+# moto_bridge_monitor: the dashboard, JSON API and metrics built from the
+# daemon's console log. A program of its own beside the daemon; it shares no
+# code with it. The log reader (monitor_log) needs nothing beyond the
+# standard library, so the fuzz target always has it; the program itself
+# needs Debian's libsystemd-dev, libcpp-httplib-dev and nlohmann-json3-dev.
+set(MONITOR_DIR ${PROJECT_SOURCE_DIR}/monitor)
+add_library(monitor_log STATIC
+  ${MONITOR_DIR}/line_splitter.cpp ${MONITOR_DIR}/log_time_text.cpp ${MONITOR_DIR}/log_parser.cpp
+  ${MONITOR_DIR}/position_degrees.cpp ${MONITOR_DIR}/bridge_model.cpp ${MONITOR_DIR}/callsign_table.cpp
+  ${MONITOR_DIR}/log_ingest.cpp)
+target_include_directories(monitor_log PUBLIC ${MONITOR_DIR})
+target_link_libraries(monitor_log PUBLIC Threads::Threads)
+if(BRIDGE_FUZZ)
+  target_compile_options(monitor_log PRIVATE -fsanitize=fuzzer-no-link)
+endif()
+
+find_package(PkgConfig QUIET)
+if(PkgConfig_FOUND)
+  pkg_check_modules(MONITOR_SYSTEMD QUIET IMPORTED_TARGET libsystemd)
+  pkg_check_modules(MONITOR_HTTPLIB QUIET IMPORTED_TARGET cpp-httplib)
+endif()
+find_package(nlohmann_json 3 QUIET)
+if(NOT MONITOR_SYSTEMD_FOUND OR NOT MONITOR_HTTPLIB_FOUND OR NOT nlohmann_json_FOUND)
+  message(STATUS "libsystemd-dev, libcpp-httplib-dev or nlohmann-json3-dev not found: moto_bridge_monitor not built")
+  return()
+endif()
+
+add_library(monitor_service STATIC
+  ${MONITOR_DIR}/json_views.cpp ${MONITOR_DIR}/dashboard_page.cpp ${MONITOR_DIR}/http_service.cpp
+  ${MONITOR_DIR}/stream_input.cpp ${MONITOR_DIR}/journal_input.cpp ${MONITOR_DIR}/options.cpp)
+# Debian's cpp-httplib is a compiled library; its pkg-config flags select
+# the same (TLS, compression) interface it was built with.
+target_link_libraries(monitor_service PUBLIC monitor_log nlohmann_json::nlohmann_json
+                      PkgConfig::MONITOR_HTTPLIB PkgConfig::MONITOR_SYSTEMD)
+
+add_executable(moto_bridge_monitor ${MONITOR_DIR}/main.cpp)
+target_link_libraries(moto_bridge_monitor PRIVATE monitor_service)
+
+# Unit tests (tests/monitor_*_test.cpp) and the browser and end-to-end test.
+file(GLOB MONITOR_TEST_SOURCES CONFIGURE_DEPENDS
+     ${PROJECT_SOURCE_DIR}/tests/monitor_*_test.cpp ${PROJECT_SOURCE_DIR}/tests/sim_e2e_monitor_test.cpp)
+foreach(test_source ${MONITOR_TEST_SOURCES})
+  get_filename_component(test_name ${test_source} NAME_WE)
+  if(TARGET ${test_name})
+    target_link_libraries(${test_name} PRIVATE monitor_service)
+    add_dependencies(${test_name} moto_bridge_monitor)
+    target_compile_definitions(${test_name} PRIVATE
+      MONITOR_BINARY="$<TARGET_FILE:moto_bridge_monitor>"
+      MONITOR_TEST_DATA="${PROJECT_SOURCE_DIR}/tests/data/monitor")
+  endif()
+endforeach()
+
+if(TARGET monitor_bench)
+  target_link_libraries(monitor_bench PRIVATE monitor_service)
+endif()

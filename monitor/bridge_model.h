@@ -1,0 +1,143 @@
+#pragma once
+// What the log says about the bridge: link states, the call in progress in
+// each direction, the last-heard list, position reports and counters. Fed
+// one parsed line at a time by the reader; the HTTP side reads it under the
+// same lock (see shared_model.h).
+#include <array>
+#include <cstdint>
+#include <deque>
+#include <optional>
+
+#include "log_event.h"
+
+namespace monitor {
+
+enum class Direction { kRfToNet, kNetToRf };
+enum class EndedBy { kRunning, kEnd, kTimeout };
+
+struct JitterFigures {
+  bool started = false, ended = false;
+  bool automatic = false;
+  int64_t lead_start_ms = 0, lead_end_ms = 0;
+  int64_t bursts = 0, late = 0, lost = 0, filled = 0;
+};
+
+struct CallRecord {
+  uint64_t id = 0;  // running number of the calls seen
+  Direction direction = Direction::kRfToNet;
+  int64_t source = 0, destination = 0;
+  int64_t start = 0, end = 0;  // end valid once ended_by is not kRunning
+  EndedBy ended_by = EndedBy::kRunning;
+  // Ended by the daemon restarting or the link dropping, not by a line of its own.
+  bool interrupted = false;
+  int64_t repeater_id = 0;    // rf_to_net: the repeater that relayed it
+  int64_t call_number = 0;    // net_to_rf: the daemon's call counter
+  bool without_start = false;  // net_to_rf: began without a header
+  double ber_max = 0;
+  int64_t bursts_with_errors = 0, uncorrectable_frames = 0, sequence_gaps = 0, out_of_order = 0, doubled_ids = 0;
+  int64_t paced_bursts = 0;
+  JitterFigures jitter;
+};
+
+struct PositionRecord {
+  int64_t time = 0, source = 0, repeater_id = 0, dot = 0;
+  char mode[16] = {0};
+  char lat_text[10] = {0}, lon_text[10] = {0}, speed_text[4] = {0};
+  std::optional<double> latitude, longitude;
+};
+
+struct LinkState {
+  bool up = false;
+  int64_t since = 0;  // time of the last change; 0: none seen
+};
+
+struct PeerEntry {
+  int64_t id = 0, port = 0;
+  char address[16] = {0};
+};
+
+struct Counters {
+  int64_t calls_rf_to_net = 0, calls_net_to_rf = 0, positions = 0, logins = 0;
+  int64_t bursts_with_errors = 0, uncorrectable_frames = 0, sequence_gaps = 0, out_of_order = 0, doubled_ids = 0;
+  int64_t call_timeouts = 0, paced_bursts = 0;
+  int64_t dropped_bad_signature = 0, dropped_not_master = 0, dropped_other = 0, dropped_in_summaries = 0;
+  int64_t registrations = 0, re_registrations = 0, registration_requests = 0, too_many_peers = 0;
+  int64_t peer_registrations = 0, peer_keep_alives = 0, master_keep_alives = 0;
+  int64_t rdac_announcements = 0, rdac_received = 0, embedded_lc_errors = 0;
+  int64_t jitter_late = 0, jitter_lost = 0, jitter_filled = 0;
+  int64_t daemon_starts = 0, socket_errors = 0, config_errors = 0;
+  int64_t lines = 0, unrecognised_lines = 0, secret_lines = 0;
+};
+
+struct DaemonInfo {
+  int64_t last_start = 0;
+  char version[16] = {0};
+  char call_sign[16] = {0};
+  char repeater_ip[16] = {0}, master_ip[16] = {0};
+  int64_t repeater_id = 0, repeater_port = 0, bridge_id = 0, tx_hz = 0, rx_hz = 0;
+  int64_t jitter_buffer_ms = -1;  // -1: off; 0: auto
+  bool configuration_failed = false;
+};
+
+// One change of state, for the event stream.
+struct ChangeNote {
+  uint64_t seq = 0;
+  const char* what = "";
+  int64_t time = 0;
+  int64_t source = 0, destination = 0;
+};
+
+class BridgeModel {
+ public:
+  static constexpr size_t kLastHeard = 50;
+  static constexpr size_t kPositions = 50;
+  static constexpr size_t kNotes = 256;
+
+  // Applies one line. `time` is the line's time as the source gives it
+  // (journal time), or 0 to take the line's own time text, or the last one.
+  // True when the state changed.
+  bool apply(const LogEvent& e, int64_t time = 0);
+
+  // Counts a line that was cut for being overlong.
+  void count_cut_line() { ++counters.unrecognised_lines; }
+
+  LinkState repeater;
+  LinkState master;
+  int64_t repeater_peer_id = 0;
+  std::array<PeerEntry, 2> peers{};
+  int peer_count = 0;
+  int64_t last_login = 0;
+  int64_t rdac_step = 0;
+  int64_t rdac_last = 0;
+  std::optional<CallRecord> rf_call, net_call;
+  std::deque<CallRecord> last_heard;  // newest first
+  std::deque<PositionRecord> positions;  // newest first
+  Counters counters;
+  DaemonInfo daemon;
+  int64_t last_time = 0;  // time of the last line
+  uint64_t version = 0;   // bumped on every change
+  std::deque<ChangeNote> notes;  // the last kNotes changes, oldest first
+
+ private:
+  void note(const char* what, int64_t source = 0, int64_t destination = 0);
+  void set_link(LinkState* link, bool up, const char* up_note, const char* down_note);
+  void start_call(std::optional<CallRecord>* slot, CallRecord call);
+  void end_call(std::optional<CallRecord>* slot, EndedBy how, bool interrupted);
+  CallRecord* call_numbered(int64_t number);
+  void daemon_started();
+  void apply_config(const LogEvent& e);
+
+  uint64_t next_call_id_ = 1;
+  bool previous_was_date_ = false;
+  bool registered_once_ = false;
+  bool registration_lost_ = false;
+  // Source and destination of the network call the voice thread is
+  // receiving ("RX SLOT=2 ..."), for the "PTT ON" that follows.
+  int64_t receiving_source_ = 0, receiving_destination_ = 0;
+  int current_peer_ = -1;
+};
+
+const char* direction_name(Direction d);
+const char* ended_by_name(EndedBy e);
+
+}  // namespace monitor
