@@ -14,7 +14,7 @@ add_library(sim_common STATIC ${SIM_COMMON_SOURCES} ${SIM_DIR}/report/run_report
 target_include_directories(sim_common PUBLIC ${SIM_DIR})
 target_link_libraries(sim_common PUBLIC OpenSSL::Crypto)
 
-foreach(peer repeater master)
+foreach(peer repeater master intruder)
   file(GLOB peer_sources CONFIGURE_DEPENDS ${SIM_DIR}/${peer}/*.cpp)
   add_executable(moto_bridge_sim_${peer} ${peer_sources})
   target_link_libraries(moto_bridge_sim_${peer} PRIVATE sim_common)

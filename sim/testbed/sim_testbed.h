@@ -5,6 +5,11 @@
 // other, each following a script. After the run the peers' records are read
 // back and put together by the run report. Needs root; header-only so that
 // only the tests compile it (they bring DaemonRunner).
+//
+// A bench can also have a third host on the same segment (192.0.2.3 and
+// further addresses), a stranger that must not be able to act on the
+// bridge: the peers' host then reaches the network through a Linux bridge
+// device that joins the bridge's link and the third host's.
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/wait.h>
@@ -96,7 +101,8 @@ class Testbed {
  public:
   // `tag`: one letter that tells this bench's namespaces from others of the process.
   explicit Testbed(char tag) {
-    const std::string id = std::to_string(getpid()) + tag;
+    id_ = std::to_string(getpid()) + tag;
+    const std::string& id = id_;
     bridge_ns_ = "mse" + id + "b";
     peer_ns_ = "mse" + id + "p";
     const std::string vb = "msv" + id + "b", vp = "msv" + id + "p";
@@ -112,11 +118,13 @@ class Testbed {
           shell("ip -n " + peer_ns_ + " link set lo up");
   }
   ~Testbed() {
+    extra_.clear();
     repeater_.reset();
     master_.reset();
     daemon_.reset();
     shell("ip netns del " + bridge_ns_);
     shell("ip netns del " + peer_ns_);
+    if (!third_ns_.empty()) shell("ip netns del " + third_ns_);
     if (!dir_.empty() && !keep_) shell("rm -rf " + dir_);
   }
   Testbed(const Testbed&) = delete;
@@ -129,6 +137,42 @@ class Testbed {
   BridgeSettings& settings() { return settings_; }
   // Keeps the run's files for a look after a failure.
   void keep_files() { keep_ = true; }
+
+  enum class Host { kPeers, kThird };
+  const std::string& netns(Host host) const { return host == Host::kPeers ? peer_ns_ : third_ns_; }
+
+  // Adds the third host with `addresses` addresses from 192.0.2.3 on (at
+  // most 200); call before start(). False when the bench cannot have it.
+  bool add_third_host(int addresses = 1) {
+    if (!ok_ || !third_ns_.empty() || addresses < 1 || addresses > 200) return false;
+    third_ns_ = "mse" + id_ + "x";
+    const std::string br = "msr" + id_, vp = "msv" + id_ + "p", vq = "msv" + id_ + "q", vx = "msv" + id_ + "x";
+    const std::string in_peers = "ip -n " + peer_ns_ + " ", in_third = "ip -n " + third_ns_ + " ";
+    bool ok = shell("ip netns add " + third_ns_) && shell(in_peers + "link add " + br + " type bridge") &&
+              shell(in_peers + "addr del 192.0.2.2/24 dev " + vp) && shell(in_peers + "link set " + vp + " master " + br) &&
+              shell(in_peers + "addr add 192.0.2.2/24 dev " + br) && shell(in_peers + "link set " + br + " up") &&
+              shell("ip link add " + vx + " type veth peer name " + vq) && shell("ip link set " + vq + " netns " + peer_ns_) &&
+              shell("ip link set " + vx + " netns " + third_ns_) && shell(in_peers + "link set " + vq + " master " + br) &&
+              shell(in_peers + "link set " + vq + " up") && shell(in_third + "link set " + vx + " up") &&
+              shell(in_third + "link set lo up");
+    for (int i = 0; ok && i < addresses; ++i)
+      ok = shell(in_third + "addr add 192.0.2." + std::to_string(3 + i) + "/24 dev " + vx);
+    third_addresses_ = ok ? addresses : 0;
+    return ok;
+  }
+  // The third host's addresses, comma-separated (as the intruder takes them).
+  std::string third_host_addresses() const {
+    std::string list;
+    for (int i = 0; i < third_addresses_; ++i) list += (i ? ",192.0.2." : "192.0.2.") + std::to_string(3 + i);
+    return list;
+  }
+
+  // Runs a program on a host of the bench (argv[0] the program), its output
+  // in `log_name` under dir(); stopped at the latest when the bench is dropped.
+  PeerProcess& launch(Host host, const std::vector<std::string>& argv, const std::string& log_name) {
+    extra_.push_back(std::make_unique<PeerProcess>(netns(host), argv, dir_ + "/" + log_name));
+    return *extra_.back();
+  }
 
   // Starts both peers with their scripts, then the daemon.
   void start(const std::string& repeater_script, const std::string& master_script,
@@ -185,12 +229,24 @@ class Testbed {
   void write(const std::string& name, const std::string& text) const { std::ofstream(dir_ + "/" + name) << text; }
 
   BridgeSettings settings_;
-  std::string bridge_ns_, peer_ns_, dir_;
+  std::string id_, bridge_ns_, peer_ns_, third_ns_, dir_;
+  int third_addresses_ = 0;
+  std::vector<std::unique_ptr<PeerProcess>> extra_;
   bool ok_ = false;
   bool keep_ = false;
   std::unique_ptr<PeerProcess> repeater_, master_;
   std::unique_ptr<DaemonRunner> daemon_;
 };
+
+// The program that forges datagrams from a host of the bench; it is built
+// beside the simulated repeater.
+inline std::string intruder_binary() {
+  std::string path = SIM_REPEATER_BINARY;
+  const std::string repeater = "moto_bridge_sim_repeater";
+  const size_t at = path.rfind(repeater);
+  if (at != std::string::npos) path.replace(at, repeater.size(), "moto_bridge_sim_intruder");
+  return path;
+}
 
 // Events named `name` from a record, in order.
 inline std::vector<simjson::Object> events(const std::vector<simjson::Object>& all, const std::string& name) {
