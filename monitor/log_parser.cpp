@@ -275,6 +275,7 @@ bool LogParser::parse_untimed(std::string_view line, LogEvent* e) {
     if (end == number || *end != '\0' || !(e->value >= 0) || e->value > 1000) return false;
     return c.lit("%") && c.done() && is(LineKind::kBitErrorRate);
   }
+  if (line == "AMBE Error Correction not activated") return is(LineKind::kKnownOther);
   if (c.lit("AMBE ")) {
     return c.num(&n[0]) && c.lit(", Err_A = ") && c.num(&n[1]) && c.lit(" Err_B = ") && c.num(&n[2]) && c.done() &&
            is(LineKind::kUncorrectableFrame);
