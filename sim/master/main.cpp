@@ -247,7 +247,7 @@ class Master {
       const simhyt::Fields f = simhyt::parse(p);
       auto e = log_.event_at(fate.lost ? "hyt_voice_lost" : "hyt_voice_tx", t);
       e.str("kind", kind).num("seq", f.sequence).num("call", call).num("src", f.source).num("dst", f.destination)
-          .flag("private", !f.group).num("nominal_us", due);
+          .flag("private", !f.group).num("nominal_us", due).num("link_delay_us", fate.delay_us);
       if (!frames.empty()) e.str("frames", frames);
       if (!injected.empty()) e.str("injected", injected);
     });

@@ -131,6 +131,9 @@ std::vector<CallGrid> grids_of(const std::vector<Object>& master, const std::vec
       b.lost_on_link = o->event() == "hyt_voice_lost";
       ++g.bursts;
       if (b.lost_on_link) ++g.lost_on_link;
+      if (!b.lost_on_link)
+        g.sender_stall_ms = std::max(g.sender_stall_ms, static_cast<double>(o->num("t_us") - o->num("nominal_us", o->num("t_us")) -
+                                                                             o->num("link_delay_us")) / 1000.0);
       if (!b.lost_on_link && have_ref) {
         b.lateness_ms = static_cast<double>(o->num("t_us") - ref - b.k * 60000LL) / 1000.0;
         lateness.push_back(b.lateness_ms);
@@ -344,9 +347,11 @@ void print_figures(const CallGrid& g, std::FILE* out) {
   const Stats added = stats_of(g.added_delay_ms);
   std::fprintf(out,
                "bursts=%d on_air=%d gaps_over_80=%d largest_gap=%.1f p99_jitter=%.1f filled=%d lost_on_link=%d "
-               "late=%d own=%d wrong=%d missing=%d added_median=%.1f lead_for_99=%.1f max_lateness=%.1f\n",
+               "late=%d own=%d wrong=%d missing=%d added_median=%.1f lead_for_99=%.1f max_lateness=%.1f "
+               "sender_stall=%.1f\n",
                g.bursts, g.on_air, g.gaps_over_80ms, g.largest_gap_ms, g.p99_jitter_ms, g.filled, g.lost_on_link,
-               g.late_filled, g.own, g.wrong, g.missing, added.median, g.lead_for_99_ms, g.max_lateness_ms);
+               g.late_filled, g.own, g.wrong, g.missing, added.median, g.lead_for_99_ms, g.max_lateness_ms,
+               g.sender_stall_ms);
 }
 
 void print(const Report& r, std::FILE* out) {

@@ -58,6 +58,9 @@ struct CallGrid {
   std::vector<double> added_delay_ms;  // repeater arrival of slot k - (ref + k x 60 ms)
   double lead_for_99_ms = 0;           // 99th percentile of the sent bursts' lateness
   double max_lateness_ms = 0;
+  // How much later than the link had it the master itself sent a packet: a
+  // stalled machine, which blurs every figure of the call.
+  double sender_stall_ms = 0;
   std::vector<GridBurst> slots;
 };
 
