@@ -28,6 +28,10 @@ foreach(fuzz_source ${FUZZ_SOURCES})
   target_compile_options(${fuzz_name} PRIVATE -fsanitize=fuzzer)
   target_link_options(${fuzz_name} PRIVATE -fsanitize=fuzzer)
 endforeach()
+# The monitor's log reader is a library of its own (cmake/monitor.cmake).
+if(TARGET monitor_log_fuzz)
+  target_link_libraries(monitor_log_fuzz PRIVATE monitor_log)
+endif()
 
 # Writes the seed corpora under fuzz/corpus from the bridge's own packet
 # builders and templates.

@@ -52,4 +52,5 @@ endforeach()
 
 if(TARGET monitor_bench)
   target_link_libraries(monitor_bench PRIVATE monitor_service)
+  target_compile_definitions(monitor_bench PRIVATE MONITOR_TEST_DATA="${PROJECT_SOURCE_DIR}/tests/data/monitor")
 endif()

@@ -39,7 +39,7 @@ while [ $# -gt 0 ]; do
   esac
 done
 if [ ${#targets[@]} -eq 0 ]; then
-  targets=(config ipsc hytera_voice rdac embedded_lc ambe)
+  targets=(config ipsc hytera_voice rdac embedded_lc ambe monitor_log)
 fi
 
 build() {
