@@ -1,3 +1,4 @@
+# shellcheck shell=bash
 # Sourced by the build, test and demo scripts: makes sure the Debian packages
 # a step needs are installed.
 #
@@ -13,7 +14,7 @@
 # well be installable from the lists already on the machine. Only a failed
 # install fails, with one line naming the packages and apt's reason.
 #
-#   APT_HELPER_OPTIONS  extra apt-get options, split at blanks (another sources
+#   APT_HELPER_OPTIONS  extra apt-get options, split at blanks and newlines (another sources
 #                       list, scratch directories)
 #   APT_HELPER_PAUSE    seconds between update attempts (default 5)
 
@@ -48,7 +49,8 @@ ensure_packages() {
   fi
 
   local options=()
-  read -r -a options <<<"${APT_HELPER_OPTIONS:-}"
+  # -d '': the options may span lines; read then reports the missing NUL.
+  read -r -d '' -a options <<<"${APT_HELPER_OPTIONS:-}" || true
   # Wait for another apt run (unattended upgrades, a second build) instead
   # of failing on its lock.
   options+=(-o DPkg::Lock::Timeout=300)

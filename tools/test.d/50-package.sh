@@ -12,7 +12,7 @@ started=$SECONDS
 cmake -S . -B build/pkg -G Ninja -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX=/usr \
   -DBRIDGE_WERROR=ON -DBRIDGE_TESTS=OFF -DBRIDGE_BENCHMARKS=OFF >/dev/null
 programs=(moto_bridge)
-for peer in moto_bridge_sim_repeater moto_bridge_sim_master; do
+for peer in moto_bridge_sim_repeater moto_bridge_sim_master moto_bridge_monitor; do
   # grep reads to the end (no -q), so ninja never dies of SIGPIPE under pipefail.
   if ninja -C build/pkg -t targets all | grep "^$peer:" >/dev/null; then programs+=("$peer"); fi
 done
