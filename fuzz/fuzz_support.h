@@ -43,6 +43,10 @@ extern const unsigned char kFuzzKey[20];
 // HMAC-SHA1 (OpenSSL, keyed with kFuzzKey) over everything before them.
 bool fuzz_signature_ok(const unsigned char* datagram, size_t length);
 
+// Overwrites the last 10 bytes of a datagram of more than 10 bytes with that
+// trailer, as the repeater signs what it sends.
+void fuzz_sign(unsigned char* datagram, size_t length);
+
 // Aborts with a message when cond is false; libFuzzer keeps the input.
 #define FUZZ_CHECK(cond)                                  \
   do {                                                    \

@@ -6,10 +6,15 @@
 // side is caught on a loopback socket and its trailer checked with
 // OpenSSL's HMAC-SHA1.
 //
+// As in the daemon, a datagram counts only when it comes from the network
+// master's address; the harness addresses each one from the master or, by
+// a control bit, from another host, whose datagrams must change nothing.
+//
 // Record format (fuzz_support.h): length byte 0..72 is the datagram length,
 // 73..254 a longer datagram cut to 72 by the receive, 255 a failed receive;
-// the control byte is the time since the previous datagram: below 200 in
-// milliseconds, from 200 on in steps of 250 ms (up to 14 s).
+// control bits 0..6 are the time since the previous datagram: below 100 in
+// milliseconds, from 100 on in steps of 250 ms (up to 7 s); bit 7: sent by
+// another host (127.0.0.2) rather than the master.
 #include <arpa/inet.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -23,6 +28,7 @@
 #include "ipsc/moto_voice_packet.h"
 #include "main/sockets.h"
 #include "main/supervision.h"
+#include "main/trusted_senders.h"
 #include "voice/hytera_to_moto.h"
 
 namespace {
@@ -99,8 +105,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
   FuzzRecords records(data, size);
   FuzzRecord record;
+  sockaddr_in master{};
+  master.sin_family = AF_INET;
+  master.sin_addr.s_addr = htonl(INADDR_LOOPBACK);  // MasterIP
+  master.sin_port = htons(62006);
+  sockaddr_in stranger = master;
+  stranger.sin_addr.s_addr = htonl(INADDR_LOOPBACK + 1);
+
   while (records.next(&record)) {
-    advance(record.control < 200 ? record.control * 1000L : (record.control - 199) * 250000L);
+    const unsigned step = record.control & 127u;
+    advance(step < 100 ? step * 1000L : (step - 99) * 250000L);
+    const bool from_master = !(record.control & 128);
     int length;
     if (record.length_code == 255) {
       length = -1;
@@ -109,15 +124,25 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       memcpy(v2m_Buffer, record.data, static_cast<size_t>(length));  // the rest keeps the last datagram
     }
     const int timer_before = master_timer;
-    v2m_handle_datagram(length);
-    // An "A" echo refreshes a running login timer and never revives a lapsed one.
-    if (length == 1 && record.data[0] == 'A') FUZZ_CHECK(master_timer == (timer_before > 0 ? 15 : timer_before));
+    const int transmitting_before = transmitting;
+    // The receive loop's order: the check right after the receive.
+    if (length >= 0) FUZZ_CHECK(accept_from_master(from_master ? master : stranger, LISTEN_REPEATER_AUDIO_PORT) == from_master);
+    if (length < 0 || from_master) {
+      v2m_handle_datagram(length);
+    } else {
+      v2m_send_due();
+      // Nothing from another host starts a call or touches the login.
+      FUZZ_CHECK(transmitting == 0 || transmitting_before == 1);
+    }
+    flush_drop_summary(LISTEN_REPEATER_AUDIO_PORT);
+    // An "A" echo from the master refreshes a running login timer and never revives a lapsed one.
+    if (from_master && length == 1 && record.data[0] == 'A') FUZZ_CHECK(master_timer == (timer_before > 0 ? 15 : timer_before));
     else FUZZ_CHECK(master_timer == timer_before);
     FUZZ_CHECK(v2m_seq_num >= 0 && v2m_seq_num <= 255);
     FUZZ_CHECK(transmitting == 0 || transmitting == 1);
     check_sent();
     // The master's timer runs down as the supervision loop would let it.
-    if (master_timer > 0 && record.control >= 200) --master_timer;
+    if (master_timer > 0 && step >= 100) --master_timer;
   }
   return 0;
 }

@@ -3,10 +3,18 @@
 // as sequences, since the voice and position-report paths keep state from
 // one datagram to the next.
 //
-// Record format (fuzz_support.h): the length byte is the datagram length as
-// received, cut to the 224-byte receive limit; the control byte counts
-// 4-turn steps of empty receives before the datagram, so the keep-alive
-// every 1000 turns comes into play.
+// Every datagram passes the signature check first, as in the daemon. The
+// harness signs what it hands over (its last 10 bytes become the trailer),
+// so the handlers behind the check are reached; a control bit leaves a
+// datagram as it stands, which the check must then drop unless its trailer
+// happens to be right.
+//
+// Record format (fuzz_support.h): the length byte is the datagram's real
+// length (beyond the 224-byte receive buffer only its first 224 bytes are
+// kept, and the check must drop it); control bits 0..5 count 16-turn steps
+// of empty receives before the datagram, so the keep-alive every 1000 turns
+// comes into play; bit 6: not signed by the harness; bit 7: sent by another
+// peer (127.0.0.2) rather than the repeater.
 #include <arpa/inet.h>
 
 #include <cstdint>
@@ -67,30 +75,45 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   repeater.sin_family = AF_INET;
   repeater.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
   repeater.sin_port = htons(50000);
+  sockaddr_in other_peer = repeater;
+  other_peer.sin_addr.s_addr = htonl(INADDR_LOOPBACK + 1);
+  other_peer.sin_port = htons(50001);
+  set_fromUser2(repeater);
 
   FuzzRecords records(data, size);
   FuzzRecord record;
   while (records.next(&record)) {
-    for (unsigned turn = 0; turn < record.control * 4u; ++turn) {
+    for (unsigned turn = 0; turn < (record.control & 63u) * 16u; ++turn) {
       // Empty turns: the socket is -1, so the receive finds nothing.
       FUZZ_CHECK(ipsc_turn() == 1);
     }
-    int length = static_cast<int>(record.size < IPSC_RECEIVE_LIMIT ? record.size : IPSC_RECEIVE_LIMIT);
+    const int length = static_cast<int>(record.size);
+    const size_t kept = record.size < IPSC_RECEIVE_LIMIT ? record.size : IPSC_RECEIVE_LIMIT;
     memset(sendBuffer, 0, sizeof sendBuffer);
-    memcpy(sendBuffer, record.data, static_cast<size_t>(length));
+    memcpy(sendBuffer, record.data, kept);
+    if (!(record.control & 64) && record.size <= IPSC_RECEIVE_LIMIT) fuzz_sign(sendBuffer, kept);
+    const bool from_repeater = !(record.control & 128);
+    const sockaddr_in& sender = from_repeater ? repeater : other_peer;
     const unsigned char opcode = sendBuffer[0];
     const unsigned char peer_bytes = sendBuffer[6];
-    set_fromUser2(repeater);
+    const bool trusted = record.size <= IPSC_RECEIVE_LIMIT && kept > 10 && fuzz_signature_ok(sendBuffer, kept);
+    sockaddr_in last_before{};
+    FUZZ_CHECK(get_fromUser2(&last_before));
     motorola_repeater_online = 0;
 
-    int goes_on = ipsc_handle_turn(length);
+    int goes_on = ipsc_handle_datagram(length, sender);
 
-    // Only a peer list naming three or more peers ends the thread.
-    bool too_many = length > 16 && opcode == 0x93 && peer_bytes / 11 >= IPSC_PEER_LIMIT;
+    // Only the sender of a trusted datagram becomes the one replies and voice go to.
+    sockaddr_in last{};
+    FUZZ_CHECK(get_fromUser2(&last));
+    const sockaddr_in& expected_last = trusted ? sender : last_before;
+    FUZZ_CHECK(last.sin_addr.s_addr == expected_last.sin_addr.s_addr && last.sin_port == expected_last.sin_port);
+    // Only the repeater's trusted peer list naming three or more peers ends the thread.
+    bool too_many = trusted && from_repeater && length > 16 && opcode == 0x93 && peer_bytes / 11 >= IPSC_PEER_LIMIT;
     FUZZ_CHECK(goes_on == (too_many ? 0 : 1));
-    // Only a keep-alive reply longer than 16 bytes refreshes the link.
-    FUZZ_CHECK(motorola_repeater_online == ((length > 16 && opcode == 0x97) ? 20 : 0));
-    if (opcode == 0x80 || opcode == 0x81) check_built_packet();
+    // Only a trusted keep-alive reply longer than 16 bytes refreshes the link.
+    FUZZ_CHECK(motorola_repeater_online == ((trusted && length > 16 && opcode == 0x97) ? 20 : 0));
+    if (trusted && (opcode == 0x80 || opcode == 0x81)) check_built_packet();
     if (!goes_on) break;  // the thread has ended: nothing reads the socket any more
   }
   return 0;

@@ -184,8 +184,31 @@ void ipsc_seeds() {
       .add(signed_control({0x96, 0x00, 0x04, 0x03, 0x57, 0x6A}, 14))      // master's keep-alive request
       .add(signed_control({0x94, 0x00, 0x00, 0x30, 0x39, 0x6A}, 14))      // peer registration request
       .add(signed_control({0x98, 0x00, 0x00, 0x30, 0x39, 0x6A}, 10))      // peer keep-alive request
-      .add(signed_control({0x97, 0x00, 0x04, 0x03, 0x57}, 6), 250);       // after 1000 empty turns
+      .add(signed_control({0x97, 0x00, 0x04, 0x03, 0x57}, 6), 63);        // after 1008 empty turns
   write_seed("ipsc", "control_exchange", control.bytes());
+
+  // The signature check itself (ipsc_fuzz.cpp: control bit 6 leaves a
+  // datagram unsigned, bit 7 makes another peer its sender): requests,
+  // replies and a list of three under a wrong trailer, a trailer with one
+  // bit off, what is too short to carry one, and a datagram longer than the
+  // receive buffer; then another peer's signed requests, which are answered.
+  constexpr unsigned kAsItStands = 64, kOtherPeer = 128;
+  Bytes flipped = signed_control({0x97, 0x00, 0x04, 0x03, 0x57, 0x6A}, 14);
+  flipped.back() ^= 0x01;
+  Bytes wrong_list = peer_list(3);
+  wrong_list[wrong_list.size() - 10] ^= 0x80;
+  Sequence forged;
+  forged.add(Bytes(26, 0x91), kAsItStands)
+      .add(Bytes(20, 0x94), kAsItStands | kOtherPeer)
+      .add(flipped, kAsItStands)
+      .add(wrong_list, kAsItStands)
+      .add(peer_list(3), kOtherPeer)
+      .add(Bytes(10, 0x97), kAsItStands)
+      .add(Bytes(), kAsItStands)
+      .add(Bytes(240, 0x93))
+      .add(signed_control({0x94, 0x00, 0x00, 0x30, 0x39, 0x6A}, 14), kOtherPeer)
+      .add(signed_control({0x98, 0x00, 0x00, 0x30, 0x39, 0x6A}, 10), kOtherPeer);
+  write_seed("ipsc", "forged_and_other_peers", forged.bytes());
   write_seed("ipsc", "peer_limit", Sequence().add(peer_list(1)).add(peer_list(3)).bytes());
   write_seed("ipsc", "group_call", moto_call(MOTO_OPCODE_GROUP_VOICE, 2).bytes());
   write_seed("ipsc", "private_call", moto_call(MOTO_OPCODE_PRIVATE_VOICE, 1).bytes());
@@ -254,14 +277,14 @@ Sequence hyt_call(unsigned slot, uint32_t source, int superframes, unsigned gap_
 
 void hytera_seeds() {
   const unsigned char echo[1] = {'A'};
-  write_seed("hytera_voice", "login_echo", Sequence().add(echo, 1, 0).add(echo, 1, 250).bytes());
+  write_seed("hytera_voice", "login_echo", Sequence().add(echo, 1, 0).add(echo, 1, 127).bytes());
   write_seed("hytera_voice", "call_slot2", hyt_call(2, kSource, 2).bytes());
   write_seed("hytera_voice", "call_slot1", hyt_call(1, kSource, 1).bytes());
   write_seed("hytera_voice", "call_bunched", hyt_call(2, kSource, 1, 5).bytes());
 
   // A call that stalls past the transmit time-out, then goes on.
   Sequence stalled = hyt_call(2, kSource, 1);
-  stalled.add(hyt_burst(3, 2, kSource, nullptr), 230).add(hyt_burst(4, 2, kSource, nullptr), 60);
+  stalled.add(hyt_burst(3, 2, kSource, nullptr), 127).add(hyt_burst(4, 2, kSource, nullptr), 60);
   write_seed("hytera_voice", "call_timeout", stalled.bytes());
 
   // Another talker keys up in the middle of a call.
@@ -294,6 +317,28 @@ void hytera_seeds() {
     for (unsigned char kind : {HYT_KIND_VOICE, HYT_KIND_SYNC, HYT_KIND_END})
       codes.add(hyt_packet(Voice_hyt3, kind, code, 2, kSource), 10);
   write_seed("hytera_voice", "every_code", codes.bytes());
+
+  // Another host's echoes and call (hytera_voice_fuzz.cpp: control bit 7),
+  // then the master's call. Made last, on saved generator states, so that
+  // the seeds above and after keep their bytes.
+  const uint32_t saved_lcg = lcg_state;
+  const uint16_t saved_seq = hyt_seq;
+  constexpr unsigned kOtherHost = 128;
+  Sequence strangers;
+  strangers.add(echo, 1, kOtherHost).add(echo, 1, 110 | kOtherHost);
+  const Sequence stranger_call = hyt_call(2, kSource + 7, 1);
+  for (FuzzRecords r(stranger_call.bytes().data(), stranger_call.bytes().size());;) {
+    FuzzRecord record;
+    if (!r.next(&record)) break;
+    strangers.add(record.data, record.size, record.control | kOtherHost);
+  }
+  const Sequence master_call = hyt_call(2, kSource, 1);
+  const Bytes& tail = master_call.bytes();
+  Bytes all = strangers.bytes();
+  all.insert(all.end(), tail.begin(), tail.end());
+  write_seed("hytera_voice", "other_host_then_master", all);
+  lcg_state = saved_lcg;
+  hyt_seq = saved_seq;
 }
 
 // ---- RDAC port
@@ -306,6 +351,9 @@ void rdac_seeds() {
              Sequence().add(nullptr, 0, 1 | 2 | 4).add(nullptr, 0, 1 | 4).add(answer, 1 | 4).bytes());
   write_seed("rdac", "wrong_lengths_then_offline",
              Sequence().add(short_answer, 1 | 2 | 4).add(long_answer, 1 | 4).add(answer, 4).add(nullptr, 0, 8).bytes());
+  // Another host's answer (rdac_fuzz.cpp: control bit 4) during the schedule, then the master's.
+  write_seed("rdac", "other_host_answer",
+             Sequence().add(nullptr, 0, 1 | 2 | 4).add(answer, 1 | 4 | 16).add(answer, 1 | 16).add(answer, 1 | 4).bytes());
   Sequence full_schedule;
   full_schedule.add(nullptr, 0, 1 | 2 | 4);
   for (int i = 0; i < 5; ++i) full_schedule.add(nullptr, 0, 1 | 4);

@@ -8,12 +8,17 @@
 // counts as logged in; bit 1: a login lands before the datagram; bit 2: the
 // datagram is taken by a whole loop turn (announcement due first, its 6 s
 // sleep skipped) rather than by the answer handler alone; bit 3: the
-// receive failed (-1).
+// receive failed (-1); bit 4: sent by another host (127.0.0.2) rather than
+// the network master, so the address check must keep it from the handler.
+#include <arpa/inet.h>
+
 #include <cstdint>
 #include <cstring>
 
 #include "fuzz_support.h"
+#include "main/sockets.h"
 #include "main/supervision.h"
+#include "main/trusted_senders.h"
 #include "master_link/rdac.h"
 
 namespace {
@@ -55,9 +60,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       else FUZZ_CHECK(Start_rdac == 0);
     }
     int before = Start_rdac;
-    rdac_handle_answer(length);
-    // Only a 24-byte answer while logged in ends the schedule; nothing else touches it.
-    FUZZ_CHECK(Start_rdac == ((length == 24 && master_online > 0) ? 0 : before));
+    sockaddr_in sender{};
+    sender.sin_family = AF_INET;
+    sender.sin_addr.s_addr = htonl((record.control & 16) ? INADDR_LOOPBACK + 1 : INADDR_LOOPBACK);
+    sender.sin_port = htons(62007);
+    const bool from_master = rdac_answer_trusted(sender);
+    FUZZ_CHECK(from_master == !(record.control & 16));
+    if (from_master) rdac_handle_answer(length);
+    flush_drop_summary(LISTEN_REPEATER_rdac_PORT);
+    // Only the master's 24-byte answer while logged in ends the schedule; nothing else touches it.
+    FUZZ_CHECK(Start_rdac == ((from_master && length == 24 && master_online > 0) ? 0 : before));
     FUZZ_CHECK(Start_rdac >= 0 && Start_rdac <= 4);
   }
   // Answers never change what is announced.

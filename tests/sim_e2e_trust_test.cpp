@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -147,6 +148,10 @@ quit
   EXPECT_GE(count_of(log, "Dropped on port 50000 in the last minute: "), 1u) << log;
   EXPECT_LE(count_of(log, " Dropped "), 3u * (DROP_LINES_PER_MINUTE + 2u)) << log;
   EXPECT_TRUE(bench.daemon().running());
+  if (::testing::Test::HasFailure()) {
+    bench.keep_files();
+    printf("run files kept in %s\n", bench.dir().c_str());
+  }
 }
 
 }  // namespace
