@@ -46,18 +46,26 @@ Version: 1.0
 Description: stand-in for an installed package
 STATUS
 
-export APT_HELPER_OPTIONS="-o Dir::Etc::sourcelist=$scratch/sources.list -o Dir::Etc::sourceparts=$scratch/empty
-  -o Dir::State::Lists=$scratch/lists -o Dir::Cache=$scratch/cache -o Dir::State::status=$scratch/status
+# apt runs this before each update, so the check counts the real attempts.
+cat >"$scratch/count-update" <<COUNT
+#!/bin/sh
+echo update >>"$scratch/updates"
+COUNT
+chmod +x "$scratch/count-update"
+
+export APT_HELPER_OPTIONS="-o APT::Update::Pre-Invoke::=$scratch/count-update
+  -o Dir::Etc::sourcelist=$scratch/sources.list -o Dir::Etc::sourceparts=$scratch/empty -o Dir::State::Lists=$scratch/lists -o Dir::Cache=$scratch/cache -o Dir::State::status=$scratch/status
   -o Dir::State::extended_states=$scratch/extended_states -o Acquire::Retries=0"
 export APT_HELPER_PAUSE=1
 
 failures=0
-# check <name> <expected exit> <expected line count> <pattern>... -- <ensure_packages arguments>
+# check <name> <exit> <lines> <updates> <pattern>... -- <ensure_packages arguments>
 # Runs the helper in a child shell (it may exit) and checks its exit status,
-# the number of lines it printed and that each pattern matches one of them.
+# the number of lines it printed, how often it ran apt-get update and that
+# each pattern matches one of the lines.
 check() {
-  local name="$1" want_status="$2" want_lines="$3"
-  shift 3
+  local name="$1" want_status="$2" want_lines="$3" want_updates="$4"
+  shift 4
   local patterns=()
   while [ "$1" != "--" ]; do
     patterns+=("$1")
@@ -65,6 +73,7 @@ check() {
   done
   shift
   local out="$scratch/out" status=0
+  : >"$scratch/updates"
   bash -c '. tools/deps.sh; ensure_packages "$@"; echo "returned: ${ensure_packages_reason:-}"' \
     helper "$@" >"$out" 2>&1 || status=$?
   local problems=()
@@ -72,6 +81,9 @@ check() {
   local lines
   lines="$(grep -vc '^returned: $' "$out" || true)"
   [ "$lines" -eq "$want_lines" ] || problems+=("$lines lines, expected $want_lines")
+  local updates
+  updates="$(wc -l <"$scratch/updates")"
+  [ "$updates" -eq "$want_updates" ] || problems+=("$updates updates, expected $want_updates")
   local pattern
   for pattern in "${patterns[@]}"; do
     grep -Eq -- "$pattern" "$out" || problems+=("no line matches: $pattern")
@@ -87,10 +99,10 @@ check() {
 
 refused='Could not connect to 127\.0\.0\.1:9.*Connection refused\)'
 
-check "all installed: nothing printed, no apt-get update" 0 0 '^returned: $' \
+check "all installed: nothing printed, no apt-get update" 0 0 0 '^returned: $' \
   -- coreutils bash
 
-check "update refused: tried 3 times, then the install goes on and succeeds" 0 4 \
+check "update refused: tried 3 times, then the install goes on and succeeds" 0 4 3 \
   "^Installing: $present\$" \
   "^apt-get update failed \(attempt 1 of 3\), again in 1 s: .*$refused" \
   "^apt-get update failed \(attempt 2 of 3\), again in 1 s: .*$refused" \
@@ -98,14 +110,20 @@ check "update refused: tried 3 times, then the install goes on and succeeds" 0 4
   '^returned: $' \
   -- coreutils "$present"
 
-check "not installable: stops with one line naming only the missing package" 1 5 \
+check "not installable: stops with one line naming only the missing package" 1 5 3 \
   "^Installing: $absent\$" \
   "^Package install FAILED: could not install $absent: Unable to locate package $absent \(package lists not refreshed: .*$refused\)\$" \
   -- coreutils "$absent"
 
-check "not installable, optional: returns 1 with the reason, no FAILED line" 0 5 \
+check "not installable, optional: returns 1 with the reason, no FAILED line" 0 5 3 \
   "^returned: could not install $absent: Unable to locate package $absent \(package lists not refreshed: .*$refused\)\$" \
   -- --optional coreutils "$absent"
+
+# Without any source an update has nothing to fetch and succeeds.
+: >"$scratch/sources.list"
+check "update works: run once, then the install, quiet but for one line" 0 1 1 \
+  "^Installing: $present\$" \
+  -- coreutils "$present"
 
 if [ "$failures" -ne 0 ]; then
   echo "apt helper check FAILED: $failures case(s)"

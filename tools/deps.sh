@@ -61,20 +61,20 @@ ensure_packages() {
 
   # --error-on=any: an index that could not be fetched counts as a failure
   # (apt only warns about it otherwise), so it is retried.
-  local attempt update_error=""
-  for attempt in 1 2 3; do
+  local attempt attempts=3 update_error=""
+  for ((attempt = 1; attempt <= attempts; attempt++)); do
     if apt-get "${options[@]}" -qq --error-on=any update >"$log" 2>&1; then
       update_error=""
       break
     fi
     update_error="$(_apt_first_error "$log")"
-    if [ "$attempt" -lt 3 ]; then
-      echo "apt-get update failed (attempt $attempt of 3), again in $pause s: $update_error"
+    if [ "$attempt" -lt "$attempts" ]; then
+      echo "apt-get update failed (attempt $attempt of $attempts), again in $pause s: $update_error"
       sleep "$pause"
     fi
   done
   if [ -n "$update_error" ]; then
-    echo "apt-get update failed 3 times, installing from the package lists at hand: $update_error"
+    echo "apt-get update failed $attempts times, installing from the package lists at hand: $update_error"
   fi
 
   if DEBIAN_FRONTEND=noninteractive apt-get "${options[@]}" -y -q install "${missing[@]}" >"$log" 2>&1; then
