@@ -1,0 +1,124 @@
+#!/bin/bash
+# Measures what a flood of forged datagrams costs the real traffic: the same
+# two 5-second calls (one each way) cross the daemon twice, once on a quiet
+# network and once while a third host (192.0.2.3..5) floods all three ports
+# for 5 seconds: IPSC voice under a wrong key on the repeater port, network
+# voice on 62006 and RDAC answers on 62007, none of them from the network
+# master. Prints the forwarding latency each way (median, 99th percentile)
+# for both runs, how many forged datagrams were sent, and how many log lines
+# the drops added. Reports; it does not fail on a missed figure. Takes about
+# a minute.
+#
+# The programs are built in build/demo (tools/sim_build.sh); MB_BIN=DIR
+# takes them from a build folder of your own instead.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+. tools/deps.sh
+ensure_packages g++ cmake make libssl-dev iproute2 util-linux
+. tools/netns.sh
+. tools/sim_build.sh
+netns_require "$@"
+
+work="$(mktemp -d /tmp/moto_bridge_trust.XXXXXX)"
+if [ -n "${MB_BIN:-}" ]; then
+  bin="$(cd "$MB_BIN" && pwd)"
+else
+  build_sim_programs "$work/build.log" moto_bridge_sim_report moto_bridge_sim_intruder || exit 1
+fi
+for program in moto_bridge moto_bridge_sim_repeater moto_bridge_sim_master moto_bridge_sim_report \
+  moto_bridge_sim_intruder; do
+  [ -x "$bin/$program" ] || { echo "missing $bin/$program" >&2; exit 1; }
+done
+key=c0ffee00112233445566778899aabbccddeeff01
+wrong_key=d0ffee00112233445566778899aabbccddeeff01
+
+# third_host_up PREFIX: adds PREFIX_x with 192.0.2.3..5 on the segment of the
+# peers' namespace, through a bridge device there that takes over 192.0.2.2.
+third_host_up() {
+  local prefix="$1"
+  NETNS_THIRD="${prefix}_x"
+  local br="${prefix:0:10}br" vp="${prefix:0:10}vp" vq="${prefix:0:10}vq" vx="${prefix:0:10}vx"
+  ip netns add "$NETNS_THIRD"
+  NETNS_NAMES+=("$NETNS_THIRD")
+  ip -n "$NETNS_PEER" link add "$br" type bridge
+  ip -n "$NETNS_PEER" addr del 192.0.2.2/24 dev "$vp"
+  ip -n "$NETNS_PEER" link set "$vp" master "$br"
+  ip -n "$NETNS_PEER" addr add 192.0.2.2/24 dev "$br"
+  ip -n "$NETNS_PEER" link set "$br" up
+  ip link add "$vx" type veth peer name "$vq"
+  ip link set "$vq" netns "$NETNS_PEER"
+  ip link set "$vx" netns "$NETNS_THIRD"
+  ip -n "$NETNS_PEER" link set "$vq" master "$br"
+  ip -n "$NETNS_PEER" link set "$vq" up
+  local a
+  for a in 3 4 5; do ip -n "$NETNS_THIRD" addr add "192.0.2.$a/24" dev "$vx"; done
+  ip -n "$NETNS_THIRD" link set lo up
+  ip -n "$NETNS_THIRD" link set "$vx" up
+}
+
+# run_once MODE (quiet or flood): one run in a folder of its own.
+run_once() {
+  local mode="$1" dir="$work/$1"
+  mkdir -p "$dir"
+  cat >"$dir/vexaqv.cfg" <<CFG
+RptrCall=DB0SIM
+RptrID=262999
+RptrIP=192.0.2.2
+RptrPort=50000
+MasterIP=192.0.2.2
+RptrQRGtx=439500000
+RptrQRGrx=431900000
+MyBridgeID=262998
+NetworkKey=$key
+CFG
+  # 84 bursts of 60 ms: a 5-second call each way, both starting about 3 s
+  # after the login.
+  printf 'wait registered 20\nwait keepalive 15\nsleep 3\ncall group 9 2620001 bursts=84\nsleep 8\n' \
+    >"$dir/repeater.script"
+  printf 'wait login 30\nsleep 3\ncall group 9 2620002 bursts=84\nsleep 6\nquit\n' >"$dir/master.script"
+  netns_up "mbt${mode:0:1}$$"
+  third_host_up "mbt${mode:0:1}$$"
+  netns_start "$NETNS_PEER" "$dir/master.log" "$bin/moto_bridge_sim_master" --json "$dir/master.jsonl" \
+    --script "$dir/master.script" --duration 60
+  local master_pid=$NETNS_LAST_PID
+  netns_start "$NETNS_PEER" "$dir/repeater.log" "$bin/moto_bridge_sim_repeater" --key "$key" \
+    --json "$dir/repeater.jsonl" --script "$dir/repeater.script" --duration 60
+  sleep 0.3
+  # The daemon reads its configuration from its working directory.
+  netns_start "$NETNS_BRIDGE" "$dir/daemon.log" bash -c "cd '$dir' && exec '$bin/moto_bridge'"
+  local i
+  for i in $(seq 400); do
+    grep -q "Sende Anmeldung" "$dir/daemon.log" 2>/dev/null && break
+    sleep 0.1
+  done
+  if [ "$mode" = flood ]; then
+    sleep 2.5
+    local from=192.0.2.3,192.0.2.4,192.0.2.5 common=(--count 1000000 --max-seconds 5 --listen-ms 0)
+    netns_start "$NETNS_THIRD" "$dir/flood_ipsc.log" "$bin/moto_bridge_sim_intruder" --to 192.0.2.1:50000 \
+      --from "$from" --kind ipsc_call --key "$wrong_key" --src 2629999 --rate 3000 "${common[@]}"
+    netns_start "$NETNS_THIRD" "$dir/flood_voice.log" "$bin/moto_bridge_sim_intruder" --to 192.0.2.1:62006 \
+      --from "$from" --kind hytera_call --src 2629998 --rate 3000 "${common[@]}"
+    netns_start "$NETNS_THIRD" "$dir/flood_rdac.log" "$bin/moto_bridge_sim_intruder" --to 192.0.2.1:62007 \
+      --from "$from" --kind rdac_answer --rate 1000 "${common[@]}"
+  fi
+  for i in $(seq 600); do
+    kill -0 "$master_pid" 2>/dev/null || break
+    sleep 0.1
+  done
+  netns_down
+  echo "== $mode =="
+  "$bin/moto_bridge_sim_report" --repeater "$dir/repeater.jsonl" --master "$dir/master.jsonl" --positions 0 \
+    --rdac 0 | grep -E "^(Latency|Motorola|Hytera|M->H|H->M)" || true
+  if [ "$mode" = flood ]; then
+    local sent
+    sent=$(cat "$dir"/flood_*.log | sed -n 's/^sent=\([0-9]*\) received=\([0-9]*\)$/\1 \2/p' |
+      awk '{ s += $1; r += $2 } END { printf "%d forged datagrams sent in 5 s, %d answered", s, r }')
+    echo "Flood             : $sent"
+  fi
+  echo "Drop lines in log : $(grep -c " Dropped " "$dir/daemon.log" || true)"
+  grep " Dropped " "$dir/daemon.log" | sed 's/^/                    /' || true
+}
+
+run_once quiet
+run_once flood
+echo "Run files: $work"
