@@ -22,6 +22,22 @@ foreach(peer moto_bridge_sim_repeater moto_bridge_sim_master)
   endif()
 endforeach()
 
+# The dashboard (cmake/monitor.cmake), with a unit of its own written at
+# install time like the bridge's.
+if(TARGET moto_bridge_monitor)
+  install(TARGETS moto_bridge_monitor RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+  install(FILES ${PROJECT_SOURCE_DIR}/docs/monitor.md DESTINATION ${bridge_docdir} OPTIONAL)
+  install(CODE "
+    set(BRIDGE_BINDIR \"\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_BINDIR}\")
+    set(BRIDGE_DOC_DIR \"\${CMAKE_INSTALL_PREFIX}/${bridge_docdir}\")
+    set(monitor_unit \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/lib/systemd/system/moto-bridge-monitor.service\")
+    message(STATUS \"Installing: \${monitor_unit}\")
+    configure_file(\"${PROJECT_SOURCE_DIR}/packaging/moto-bridge-monitor.service.in\" \"\${monitor_unit}\" @ONLY)
+  ")
+else()
+  message(STATUS "Packaging: moto_bridge_monitor is not part of this build and is not installed")
+endif()
+
 install(FILES ${PROJECT_SOURCE_DIR}/packaging/moto-bridge.sysusers
         DESTINATION lib/sysusers.d RENAME moto-bridge.conf)
 install(FILES ${PROJECT_SOURCE_DIR}/config/vexaqv.cfg.example
@@ -65,7 +81,10 @@ set(CPACK_PACKAGE_DESCRIPTION
 master speaking the Hytera repeater protocol. The package runs it as the
 systemd service moto-bridge under its own unprivileged account, with the
 configuration in ${BRIDGE_CONFIG_DIR}/vexaqv.cfg, and ships the simulated
-repeater and network master for trying it out.")
+repeater and network master for trying it out. moto_bridge_monitor (service
+moto-bridge-monitor, not enabled by default) shows the bridge's links, calls,
+last-heard list and position reports from its log as a web page, JSON and
+Prometheus metrics on 127.0.0.1:8073.")
 set(CPACK_DEBIAN_PACKAGE_SECTION hamradio)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)

@@ -30,8 +30,9 @@ table { border-collapse:collapse; width:100%; font-variant-numeric:tabular-nums;
 th, td { text-align:left; padding:5px 8px; border-bottom:1px solid var(--line); white-space:nowrap; }
 th { color:var(--dim); font-weight:500; font-size:12px; }
 tr.running td { background:rgba(26,127,55,.08); }
-dl { display:grid; grid-template-columns:auto auto; gap:2px 12px; margin:0; font-size:14px; }
-dt { color:var(--dim); } dd { margin:0; text-align:right; font-variant-numeric:tabular-nums; }
+#counters { display:grid; grid-template-columns:repeat(auto-fill,minmax(230px,1fr)); gap:2px 24px; font-size:14px; }
+#counters div { display:flex; justify-content:space-between; gap:8px; border-bottom:1px dotted var(--line); }
+#counters span { color:var(--dim); } #counters b { font-weight:500; font-variant-numeric:tabular-nums; }
 .call { margin:4px 0 10px; }
 .call b { font-size:16px; }
 #conn { font-size:12px; }
@@ -53,7 +54,7 @@ dt { color:var(--dim); } dd { margin:0; text-align:right; font-variant-numeric:t
 <section class="wide"><h2>Position reports</h2><div class="scroll"><table>
 <thead><tr><th>Time</th><th>Source</th><th>Latitude</th><th>Longitude</th><th>Speed</th><th>Decimal degrees</th><th>Mode</th></tr></thead>
 <tbody id="positions"></tbody></table></div></section>
-<section class="wide"><h2>Counters since start</h2><dl id="counters"></dl></section>
+<section class="wide"><h2>Counters since start</h2><div id="counters"></div></section>
 </main>
 <script id="initial-state" type="application/json">)HTML";
 
@@ -137,7 +138,7 @@ function render() {
     ["Dropped (minute summaries)", c.dropped.in_summaries], ["Re-registrations", c.re_registrations],
     ["Jitter buffer late / lost / filled", c.jitter_late + " / " + c.jitter_lost + " / " + c.jitter_filled],
     ["Daemon starts", c.daemon_starts], ["Log lines", c.log_lines]];
-  $("counters").innerHTML = rows.map((r) => "<dt>" + r[0] + "</dt><dd>" + esc(r[1]) + "</dd>").join("");
+  $("counters").innerHTML = rows.map((r) => "<div><span>" + r[0] + "</span><b>" + esc(r[1]) + "</b></div>").join("");
 }
 let pending = false;
 async function refresh() {

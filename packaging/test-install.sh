@@ -31,6 +31,12 @@ check "the unit starts $prefix/bin/moto_bridge" grep -qx "ExecStart=$prefix/bin/
 check "installs the account definition" test -f "$stage$prefix/lib/sysusers.d/moto-bridge.conf"
 check "installs the sample configuration as /etc/moto-bridge/vexaqv.cfg" \
   cmp -s config/vexaqv.cfg.example "$config"
+if [ -x "$stage$prefix/bin/moto_bridge_monitor" ]; then
+  monitor_unit="$stage$prefix/lib/systemd/system/moto-bridge-monitor.service"
+  check "installs the monitor's unit" test -f "$monitor_unit"
+  check "the monitor's unit starts $prefix/bin/moto_bridge_monitor" \
+    grep -q "^ExecStart=$prefix/bin/moto_bridge_monitor " "$monitor_unit"
+fi
 sed -i 's/^RptrCall=.*/RptrCall=DB0EDIT/' "$config"
 check "a second install succeeds" install_once
 check "a second install keeps the edited configuration" grep -qx "RptrCall=DB0EDIT" "$config"

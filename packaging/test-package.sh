@@ -108,6 +108,31 @@ verify_clean() {
   [ -z "$out" ] || { echo "$out"; return 1; }
 }
 check "systemd-analyze verify reports nothing" verify_clean
+
+# --- the dashboard, when the build had it
+monitor_unit_path=/usr/lib/systemd/system/moto-bridge-monitor.service
+has_monitor=0
+[ -x "$root/usr/bin/moto_bridge_monitor" ] && has_monitor=1
+if [ "$has_monitor" -eq 1 ]; then
+  monitor_unit="$root$monitor_unit_path"
+  check "carries the monitor's unit $monitor_unit_path" test -f "$monitor_unit"
+  for line in DynamicUser=yes SupplementaryGroups=systemd-journal After=moto-bridge.service Restart=always \
+    "ExecStart=/usr/bin/moto_bridge_monitor --unit moto-bridge.service --listen 127.0.0.1:8073" \
+    NoNewPrivileges=yes ProtectSystem=strict ProtectHome=yes PrivateTmp=yes CapabilityBoundingSet= \
+    IPAddressDeny=any IPAddressAllow=localhost; do
+    check "monitor unit: $line" grep -qx -- "$line" "$monitor_unit"
+  done
+  check "the monitor's unit is not enabled by itself" \
+    test ! -e "$root/etc/systemd/system/multi-user.target.wants/moto-bridge-monitor.service"
+  verify_monitor_clean() {
+    local out
+    out="$(systemd-analyze verify --root="$root" moto-bridge-monitor.service 2>&1)" || { echo "$out"; return 1; }
+    [ -z "$out" ] || { echo "$out"; return 1; }
+  }
+  check "systemd-analyze verify reports nothing on the monitor's unit" verify_monitor_clean
+  echo "     $(systemd-analyze security --offline=yes --root="$root" moto-bridge-monitor.service 2>/dev/null |
+    grep 'Overall exposure' || true)"
+fi
 echo "     $(systemd-analyze security --offline=yes --root="$root" moto-bridge.service 2>/dev/null | grep 'Overall exposure' || true)"
 
 # --- the installed daemon starts with the installed sample configuration
@@ -156,6 +181,30 @@ if [ -n "$netns" ]; then
     check "daemon bound UDP port $((16#$port))" grep -q "^ *[0-9]*: 00000000:$port " "$scratch/udp"
   done
 fi
+# The installed monitor reads what the installed daemon printed, as the
+# service account, on the namespace's own loopback: it answers, and the
+# sample configuration's key shows nowhere.
+if [ "$has_monitor" -eq 1 ] && [ -n "$netns" ] && command -v curl >/dev/null; then
+  key="$(sed -n 's/^NetworkKey=//p' "$config" | tr -d '\r')"
+  ip netns exec "$netns" setpriv --reuid="$uid" --regid="$gid" --clear-groups --no-new-privs \
+    "$root/usr/bin/moto_bridge_monitor" --stdin --listen 127.0.0.1:8073 <"$log" >"$scratch/monitor.log" 2>&1 &
+  monitor_pid=$!
+  for _ in $(seq 1 50); do
+    ip netns exec "$netns" curl -fsS --max-time 2 http://127.0.0.1:8073/api/status >"$scratch/status.json" 2>/dev/null &&
+      break
+    sleep 0.1
+  done
+  check "the installed monitor answers /api/status" grep -q '"repeater"' "$scratch/status.json"
+  for path in / /api/calls /api/positions /metrics; do
+    ip netns exec "$netns" curl -fsS --max-time 2 "http://127.0.0.1:8073$path" >>"$scratch/served" 2>/dev/null || true
+  done
+  check "the installed monitor serves the page and the metrics" \
+    sh -c "grep -q '<!DOCTYPE html>' '$scratch/served' && grep -q '^moto_bridge_repeater_registered ' '$scratch/served'"
+  check "the monitor shows the key nowhere" \
+    sh -c "[ -n '$key' ] && ! grep -qiF -- '$key' '$scratch/served' '$scratch/status.json' '$scratch/monitor.log'"
+  kill "$monitor_pid" 2>/dev/null || true
+  wait "$monitor_pid" 2>/dev/null || true
+fi
 kill "$daemon_pid" 2>/dev/null || true
 wait "$daemon_pid" 2>/dev/null || true
 daemon_pid=""
@@ -169,6 +218,10 @@ check "the upgrade did not add a second account" test "$(grep -c '^moto-bridge:'
 check "dpkg purges it" dpkg_root --purge moto-bridge
 check "the purge removed the daemon, unit and configuration" \
   sh -c "[ ! -e '$root/usr/bin/moto_bridge' ] && [ ! -e '$unit' ] && [ ! -e '$config' ]"
+if [ "$has_monitor" -eq 1 ]; then
+  check "the purge removed the monitor and its unit" \
+    sh -c "[ ! -e '$root/usr/bin/moto_bridge_monitor' ] && [ ! -e '$root$monitor_unit_path' ]"
+fi
 check "the purge removed the enable link" \
   test ! -e "$root/etc/systemd/system/multi-user.target.wants/moto-bridge.service"
 
