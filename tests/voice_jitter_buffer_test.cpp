@@ -294,22 +294,25 @@ TEST(AutoLead, FollowsTheRecordedLateness) {
     int samples;
     int spread_ms;   // lateness spread evenly over 0..spread
     int tail_every;  // every n-th sample 100 ms late (0: none)
+    int first_late_ms;  // how late the call's first burst was: all others look that much earlier
     int lead_ms;
   } cases[] = {
-      {10, 50, 0, 120},    // too little measured yet
-      {300, 3, 0, 20},     // a clean link: the shortest lead
-      {300, 40, 0, 44},    // P99 39 ms plus an eighth
-      {300, 20, 100, 22},  // 1 % 100 ms late: left late
-      {300, 20, 50, 110},  // 2 % 100 ms late: covered
-      {300, 700, 0, 480},  // capped
+      {10, 50, 0, 0, 120},    // too little measured yet
+      {300, 3, 0, 0, 20},     // a clean link: the shortest lead
+      {300, 40, 0, 0, 44},    // P99 39 ms plus an eighth
+      {300, 40, 0, 25, 44},   // the same link, the first burst 25 ms late
+      {300, 20, 100, 0, 22},  // 1 % 100 ms late: left late
+      {300, 20, 50, 0, 110},  // 2 % 100 ms late: covered
+      {300, 700, 0, 0, 480},  // capped
   };
   for (const auto& c : cases) {
     jitter_lead_reset();
     for (int i = 0; i < c.samples; ++i) {
       const bool tail = c.tail_every > 0 && i % c.tail_every == c.tail_every - 1;
       const int ms = tail ? 100 : c.spread_ms * i / c.samples;
-      jitter_lead_record(ms * 1000);
+      jitter_lead_record((ms - c.first_late_ms) * 1000);
     }
+    jitter_lead_end_call();
     EXPECT_EQ(jitter_lead_choose_ms(), c.lead_ms) << c.samples << " " << c.spread_ms << " " << c.tail_every;
   }
 }

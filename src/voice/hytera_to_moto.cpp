@@ -391,18 +391,21 @@ void send_own_terminator(uint16_t sequence) {
   send_on_grid(Voice_moto64, MOTO_TERMINATOR_SIGNED);
 }
 
+void print_grid_figures() {
+  const GridCounters c = grid_counters();
+  printf("%s Jitter buffer %d end: lead %d ms, bursts %d, late %d, lost %d, filled %d\n", ts, v2m_seq_num,
+         grid_lead_ms(), c.bursts, c.late, c.lost, c.filled);
+}
+
 void end_call(bool timed_out) {
   refresh_ts();
   if (timed_out)
     printf("%s TX TIMEOUT %d\n", ts, v2m_seq_num);
   else
     printf("%s PTT OFF %d\n", ts, v2m_seq_num);
-  if (grid_active()) {
-    const GridCounters c = grid_counters();
-    printf("%s Jitter buffer %d end: lead %d ms, bursts %d, late %d, lost %d, filled %d\n", ts, v2m_seq_num,
-           grid_lead_ms(), c.bursts, c.late, c.lost, c.filled);
-  }
+  if (grid_active()) print_grid_figures();
   grid_clear();
+  jitter_lead_end_call();
   terminator_pending = false;
   transmitting = 0;
   send_header = 0;
@@ -425,10 +428,9 @@ void end_grid_call_now() {
     end_call(false);
     return;
   }
-  const GridCounters c = grid_counters();
-  printf("%s Jitter buffer %d end: lead %d ms, bursts %d, late %d, lost %d, filled %d\n", ts, v2m_seq_num,
-         grid_lead_ms(), c.bursts, c.late, c.lost, c.filled);
+  print_grid_figures();
   grid_clear();
+  jitter_lead_end_call();
 }
 
 bool before(const timeval& a, const timeval& b) {

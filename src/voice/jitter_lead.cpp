@@ -13,18 +13,32 @@ int32_t samples[JITTER_LEAD_SAMPLES];
 int32_t scratch[JITTER_LEAD_SAMPLES];
 unsigned int count;  // samples held, up to JITTER_LEAD_SAMPLES
 unsigned int next;   // where the next sample goes
+unsigned int of_this_call;  // the newest samples that belong to the call in hand
 
 }  // namespace
 
 void jitter_lead_reset() {
   count = 0;
   next = 0;
+  of_this_call = 0;
 }
 
 void jitter_lead_record(int32_t lateness_us) {
   samples[next] = lateness_us;
   next = (next + 1) % JITTER_LEAD_SAMPLES;
   if (count < JITTER_LEAD_SAMPLES) ++count;
+  if (of_this_call < JITTER_LEAD_SAMPLES) ++of_this_call;
+}
+
+void jitter_lead_end_call() {
+  if (of_this_call == 0) return;
+  auto at = [](unsigned int back) -> int32_t& {
+    return samples[(next + JITTER_LEAD_SAMPLES - 1 - back) % JITTER_LEAD_SAMPLES];
+  };
+  int32_t fastest = at(0);
+  for (unsigned int i = 1; i < of_this_call; ++i) fastest = std::min(fastest, at(i));
+  for (unsigned int i = 0; i < of_this_call; ++i) at(i) -= fastest;
+  of_this_call = 0;
 }
 
 int jitter_lead_choose_ms() {
