@@ -27,7 +27,8 @@ endif()
 
 add_library(monitor_service STATIC
   ${MONITOR_DIR}/json_views.cpp ${MONITOR_DIR}/dashboard_page.cpp ${MONITOR_DIR}/http_service.cpp
-  ${MONITOR_DIR}/stream_input.cpp ${MONITOR_DIR}/journal_input.cpp ${MONITOR_DIR}/options.cpp)
+  ${MONITOR_DIR}/stream_input.cpp ${MONITOR_DIR}/journal_input.cpp ${MONITOR_DIR}/options.cpp
+  ${MONITOR_DIR}/resident_pages.cpp)
 # Debian's cpp-httplib is a compiled library; its pkg-config flags select
 # the same (TLS, compression) interface it was built with.
 target_link_libraries(monitor_service PUBLIC monitor_log nlohmann_json::nlohmann_json

@@ -31,6 +31,13 @@ HttpService::HttpService(SharedState& state) : state_(state), server_(std::make_
   server_->set_read_timeout(5, 0);
   server_->set_write_timeout(5, 0);
   server_->set_payload_max_length(4096);
+  // The library would compress with brotli at its highest setting for any
+  // browser, costing megabytes per answer for pages of a few KiB; answers
+  // go out as they are. The request is the server's own, not a constant.
+  server_->set_pre_routing_handler([](const httplib::Request& req, httplib::Response&) {
+    const_cast<httplib::Request&>(req).headers.erase("Accept-Encoding");
+    return httplib::Server::HandlerResponse::Unhandled;
+  });
   routes();
 }
 

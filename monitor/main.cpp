@@ -13,6 +13,7 @@
 #include "http_service.h"
 #include "log_inputs.h"
 #include "options.h"
+#include "resident_pages.h"
 
 int main(int argc, char** argv) {
   setvbuf(stdout, nullptr, _IOLBF, 0);
@@ -63,6 +64,7 @@ int main(int argc, char** argv) {
   std::printf("Dashboard on http://%s%s%s:%d/ reading %s\n", v6 ? "[" : "", options.host.c_str(), v6 ? "]" : "", port,
               options.from_stdin ? "standard input" : ("the journal of " + options.unit).c_str());
 
+  monitor::release_unused_library_pages();
   std::thread server([&http] { http.run(); });
   // The reader blocks in read() or in the journal; at the end of standard
   // input the monitor goes on serving what it has read.
