@@ -32,7 +32,7 @@ th { color:var(--dim); font-weight:500; font-size:12px; }
 tr.running td { background:rgba(26,127,55,.08); }
 #counters { display:grid; grid-template-columns:repeat(auto-fill,minmax(230px,1fr)); gap:2px 24px; font-size:14px; }
 #counters div { display:flex; justify-content:space-between; gap:8px; border-bottom:1px dotted var(--line); }
-#counters span { color:var(--dim); } #counters b { font-weight:500; font-variant-numeric:tabular-nums; }
+#counters span { color:var(--dim); } #counters b { font-weight:500; font-variant-numeric:tabular-nums; white-space:nowrap; }
 .call { margin:4px 0 10px; }
 .call b { font-size:16px; }
 #conn { font-size:12px; }
@@ -136,7 +136,7 @@ function render() {
     ["Sequence gaps", c.sequence_gaps], ["Out of order", c.out_of_order], ["Transmit time-outs", c.call_timeouts],
     ["Dropped: bad signature", c.dropped.bad_signature], ["Dropped: not the master", c.dropped.not_network_master],
     ["Dropped (minute summaries)", c.dropped.in_summaries], ["Re-registrations", c.re_registrations],
-    ["Jitter buffer late / lost / filled", c.jitter_late + " / " + c.jitter_lost + " / " + c.jitter_filled],
+    ["Jitter late / lost / filled", c.jitter_late + " / " + c.jitter_lost + " / " + c.jitter_filled],
     ["Daemon starts", c.daemon_starts], ["Log lines", c.log_lines]];
   $("counters").innerHTML = rows.map((r) => "<div><span>" + r[0] + "</span><b>" + esc(r[1]) + "</b></div>").join("");
 }

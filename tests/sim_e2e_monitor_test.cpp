@@ -99,7 +99,7 @@ std::string rendered_page(const std::string& dir, int port, const std::string& s
   if (std::system((common + dir + "/chrome-dom --dump-dom" + url + " >" + dir + "/dom.html 2>/dev/null").c_str()) != 0)
     return "";
   if (!screenshot.empty())
-    std::system((common + dir + "/chrome-shot --hide-scrollbars --window-size=1100,1400 --screenshot=" + screenshot +
+    std::system((common + dir + "/chrome-shot --hide-scrollbars --window-size=1100,860 --screenshot=" + screenshot +
                  url + " >/dev/null 2>&1")
                     .c_str());
   return simtestbed::read_text(dir + "/dom.html");
