@@ -13,6 +13,7 @@
 #include "ipsc/control_packets.h"
 #include "main/config.h"
 #include "main/sockets.h"
+#include "main/startup.h"
 
 const unsigned char kFuzzKey[20] = {0x12, 0x34, 0x56, 0x78, 0x90, 0xab, 0xcd, 0xef, 0x01, 0x23,
                                     0x45, 0x67, 0x89, 0xab, 0xcd, 0xef, 0xfe, 0xdc, 0xba, 0x98};
@@ -30,6 +31,7 @@ void fuzz_prepare_bridge() {
   memcpy(MyBridgeID, id, sizeof MyBridgeID);
   memcpy(Key, kFuzzKey, sizeof Key);
   prepare_control_packets();
+  connect_voice_paths();
   Local_Repeater_srv_sock = -1;
   Local_Repeater_audio_srv_sock = -1;
   Local_Repeater_rdac_srv_sock = -1;

@@ -7,7 +7,8 @@
 #include <cstdint>
 
 // Loopback-only settings, a fixed key and peer identifier, signed control
-// packets and the Golay table: what start-up has done before any thread runs.
+// packets, the Golay table and the voice paths behind the repeater-side
+// loop: what start-up has done before any thread runs.
 // All four sockets stay -1, so the handlers' sends are skipped.
 void fuzz_prepare_bridge();
 

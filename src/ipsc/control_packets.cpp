@@ -15,22 +15,20 @@ unsigned char peer_99[20] = {0x99, 0, 0, 0, 0, 0x60, 0x00, 0x00, 0xE0, 0x1C};
 
 namespace {
 
-constexpr unsigned kMode = 0x02;
-
 void identify_and_sign(unsigned char* packet, unsigned signed_length) {
-  memcpy(packet + 1, MyBridgeID, sizeof MyBridgeID);
+  memcpy(packet + IPSC_OFS_PEER_ID, MyBridgeID, sizeof MyBridgeID);
   sign_ipsc_packet(packet, signed_length);
 }
 
 }  // namespace
 
 void prepare_control_packets() {
-  start[5] |= kMode;
-  peer_99[5] |= kMode;
-  start_hb[5] |= kMode;
-  identify_and_sign(start, 14);
-  identify_and_sign(start2, 5);
-  identify_and_sign(start_hb, 14);
-  identify_and_sign(peer_95, 9);
-  identify_and_sign(peer_99, 10);
+  start[IPSC_OFS_MODE] |= IPSC_MODE_BIT;
+  peer_99[IPSC_OFS_MODE] |= IPSC_MODE_BIT;
+  start_hb[IPSC_OFS_MODE] |= IPSC_MODE_BIT;
+  identify_and_sign(start, IPSC_START_SIGNED);
+  identify_and_sign(start2, IPSC_START2_SIGNED);
+  identify_and_sign(start_hb, IPSC_START_HB_SIGNED);
+  identify_and_sign(peer_95, IPSC_PEER_95_SIGNED);
+  identify_and_sign(peer_99, IPSC_PEER_99_SIGNED);
 }

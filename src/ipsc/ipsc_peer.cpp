@@ -8,9 +8,9 @@
 #include <climits>
 #include <cstdint>
 #include <cstdio>
-#include <mutex>
 
 #include "ipsc/control_packets.h"
+#include "ipsc/moto_voice_packet.h"
 #include "ipsc/packet_sign.h"
 #include "main/config.h"
 #include "main/log_time.h"
@@ -18,16 +18,12 @@
 #include "main/supervision.h"
 #include "main/trusted_senders.h"
 #include "main/udp_io.h"
-#include "voice/location_data.h"
-#include "voice/moto_to_hytera.h"
 
 unsigned char sendBuffer[IPSC_RECEIVE_LIMIT];
 
 namespace {
 
-std::mutex fromUser2_lock;
-sockaddr_in fromUser2{};
-bool fromUser2_known = false;
+IpscHandlers handlers{};
 
 int turn_counter = 0;
 
@@ -42,13 +38,13 @@ bool keep_alive_answered = false;
 int steps_without_answer = 0;
 constexpr int kUnansweredStepsAfterReply = 4;
 
-constexpr int kRegistrationReplyLength = 26;
 // Forged datagrams one turn may read and discard before it moves on. A
 // flood must not push the repeater's own datagrams to the back of the
 // queue, so the turn keeps reading until a signed one turns up.
 constexpr int kDropsPerTurn = 256;
-constexpr int kPeerEntryLength = 11;
-constexpr int kPeerListStart = 7;
+// The repeater answers each keep-alive; the link counts as alive this many
+// seconds after the last answer.
+constexpr int kKeepAliveAnswerSeconds = 20;
 
 // Peer identifiers are printed as signed numbers.
 int32_t peer_id_at(const unsigned char* p) { return static_cast<int32_t>(get_be32(p)); }
@@ -58,7 +54,7 @@ void answer_peer(const char* line_format, const unsigned char* reply, size_t rep
   if (!get_fromUser2(&peer)) return;
   char address[INET_ADDRSTRLEN];
   inet_ntop(AF_INET, &peer.sin_addr, address, sizeof address);
-  printf(line_format, peer_id_at(sendBuffer + 1), address);
+  printf(line_format, peer_id_at(sendBuffer + IPSC_OFS_PEER_ID), address);
   udp_send_to_address(Quorvix_sock, reply, reply_length, peer);
 }
 
@@ -69,16 +65,17 @@ bool read_peer_list(int length) {
     puts("Master peer list reply");
     printf("Len %d\n", length);
   }
-  printf("SRC-ID:%d\n", peer_id_at(sendBuffer + 1));
-  int entries = sendBuffer[6] / kPeerEntryLength;
+  printf("SRC-ID:%d\n", peer_id_at(sendBuffer + IPSC_OFS_PEER_ID));
+  int entries = sendBuffer[IPSC_OFS_PEER_LIST_LEN] / static_cast<int>(IPSC_PEER_ENTRY_LEN);
   for (int n = 1; n <= entries; ++n) {
-    int offset = kPeerListStart + (n - 1) * kPeerEntryLength;
+    int offset = static_cast<int>(IPSC_OFS_PEER_LIST + (n - 1) * IPSC_PEER_ENTRY_LEN);
     // Only entries that arrived whole are printed; the count still covers all.
-    if (offset + kPeerEntryLength > length) break;
+    if (offset + static_cast<int>(IPSC_PEER_ENTRY_LEN) > length) break;
     const unsigned char* entry = sendBuffer + offset;
+    const unsigned char* address = entry + IPSC_PEER_ENTRY_OFS_ADDRESS;
     printf("PEER%d-ID:%d\n", n, peer_id_at(entry));
-    printf("PEER%d-IP = %d.%d.%d.%d \n", n, entry[4], entry[5], entry[6], entry[7]);
-    printf("PEER%d-Port = %d\n\n", n, entry[8] << 8 | entry[9]);
+    printf("PEER%d-IP = %d.%d.%d.%d \n", n, address[0], address[1], address[2], address[3]);
+    printf("PEER%d-Port = %d\n\n", n, get_be16(entry + IPSC_PEER_ENTRY_OFS_PORT));
   }
   if (entries >= IPSC_PEER_LIMIT) {
     printf("\nTOO MANY PEERS IN NETWORK! (%d)\nProgram stopped.\n", entries);
@@ -103,33 +100,35 @@ bool sent_by_repeater() {
 }
 
 Classified classify(int length) {
-  switch (sendBuffer[0]) {
-    case 0x96:
+  switch (sendBuffer[IPSC_OFS_OPCODE]) {
+    case IPSC_KEEPALIVE_REQUEST:
       if (debug) {
         puts("Master keep alive request from master");
         printf("Len %d\n", length);
       }
       return Classified::kGoOn;
-    case 0x97:
-      motorola_repeater_online = 20;
+    case IPSC_KEEPALIVE_REPLY:
+      motorola_repeater_online = kKeepAliveAnswerSeconds;
       keep_alive_answered = true;
       return Classified::kGoOn;
-    case 0x93:
+    case IPSC_PEER_LIST_REPLY:
       // Only the repeater, as IPSC master, keeps the peer list; a list from
       // anyone else must not be able to stop the Motorola side.
       if (!sent_by_repeater()) return Classified::kGoOn;
       return read_peer_list(length) ? Classified::kGoOn : Classified::kThreadEnds;
-    case 0x94:
+    case IPSC_PEER_REGISTRATION_REQUEST:
       answer_peer("Login PEER-ID:%d from IP:%s\n", peer_95, sizeof peer_95);
       return Classified::kGoOn;
-    case 0x98:
+    case IPSC_PEER_KEEPALIVE_REQUEST:
       answer_peer("Send 99 PEER-ID:%d IP:%s\n", peer_99, sizeof peer_99);
       return Classified::kGoOn;
-    case 0x80:
-    case 0x81:
-      return handle_moto_voice(sendBuffer, length) ? Classified::kGoOn : Classified::kTurnEnds;
-    case 0x84:
-      return handle_location_data(sendBuffer, length) ? Classified::kGoOn : Classified::kTurnEnds;
+    case MOTO_OPCODE_GROUP_VOICE:
+    case MOTO_OPCODE_PRIVATE_VOICE:
+      if (!handlers.voice) return Classified::kGoOn;
+      return handlers.voice(sendBuffer, length) ? Classified::kGoOn : Classified::kTurnEnds;
+    case IPSC_DATA_CALL:
+      if (!handlers.data) return Classified::kGoOn;
+      return handlers.data(sendBuffer, length) ? Classified::kGoOn : Classified::kTurnEnds;
     default:
       return Classified::kGoOn;
   }
@@ -170,18 +169,7 @@ int ipsc_handle_datagram(int length, const sockaddr_in& sender) {
   return finish_turn(length, sender);
 }
 
-void set_fromUser2(const sockaddr_in& address) {
-  std::lock_guard<std::mutex> guard(fromUser2_lock);
-  fromUser2 = address;
-  fromUser2_known = true;
-}
-
-bool get_fromUser2(sockaddr_in* address) {
-  std::lock_guard<std::mutex> guard(fromUser2_lock);
-  if (!fromUser2_known) return false;
-  *address = fromUser2;
-  return true;
-}
+void ipsc_set_handlers(const IpscHandlers& given) { handlers = given; }
 
 void SEND(unsigned int len, const unsigned char* data) {
   udp_send_to(Quorvix_sock, data, len, RptrIP, static_cast<uint16_t>(RptrPort));
@@ -194,15 +182,14 @@ void ipsc_thread_start() {
   printf("%s", "\033[0;33m");
   printf("%s", "\033[0m");
   printf("%s", "\033[0m");
-  reset_moto_to_hytera();
+  if (handlers.reset) handlers.reset();
   turn_counter = 0;
   registered = false;
   keep_alive_answered = false;
-  reset_location_data();
 }
 
 int ipsc_handle_turn(int length) {
-  if (length > 16) {
+  if (length > IPSC_SHORTEST_IGNORED) {
     switch (classify(length)) {
       case Classified::kThreadEnds:
         return 0;
@@ -212,7 +199,7 @@ int ipsc_handle_turn(int length) {
         break;
     }
   }
-  if (length == kRegistrationReplyLength) {
+  if (length == IPSC_REGISTRATION_REPLY_LEN) {
     SEND(sizeof start2, start2);
     registered = true;
     keep_alive_answered = false;

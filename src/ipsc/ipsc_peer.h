@@ -3,17 +3,25 @@
 // run by the thread that reads the Motorola-side socket.
 #include <netinet/in.h>
 
+#include "main/repeater_address.h"
+
 constexpr unsigned IPSC_RECEIVE_LIMIT = 224;
 constexpr int IPSC_KEEPALIVE_TURNS = 1000;  // 5 ms turns: one keep-alive pair about every 5 s
 constexpr int IPSC_PEER_LIMIT = 3;
 
 extern unsigned char sendBuffer[IPSC_RECEIVE_LIMIT];
 
-// Sender of the last datagram received from the Motorola side: where peer
-// replies and all outgoing Motorola voice go. Handed over whole under a lock.
-void set_fromUser2(const sockaddr_in& address);
-// False until the first datagram has been received.
-bool get_fromUser2(sockaddr_in* address);
+// What the receive loop hands on, so that it needs to know nothing of the
+// voice paths: group and private voice (0x80, 0x81) and data calls (0x84).
+// Each returns 1 when the turn goes on and 0 when it ends at once; `reset`
+// clears their state at thread start. Start-up sets them before any thread
+// runs; a handler left unset ignores its datagrams.
+struct IpscHandlers {
+  int (*voice)(const unsigned char* packet, int length);
+  int (*data)(const unsigned char* packet, int length);
+  void (*reset)();
+};
+void ipsc_set_handlers(const IpscHandlers& handlers);
 
 // Sends len bytes as one datagram to the Motorola repeater (RptrIP:RptrPort).
 void SEND(unsigned int len, const unsigned char* data);

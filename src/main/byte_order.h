@@ -3,6 +3,8 @@
 // Hytera and RDAC side little-endian.
 #include <cstdint>
 
+inline int get_be16(const unsigned char* p) { return p[0] << 8 | p[1]; }
+
 inline uint32_t get_be24(const unsigned char* p) {
   return static_cast<uint32_t>(p[0]) << 16 | static_cast<uint32_t>(p[1]) << 8 | p[2];
 }

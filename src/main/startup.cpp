@@ -17,6 +17,8 @@
 #include "master_link/rdac.h"
 #include "master_link/service_port.h"
 #include "voice/hytera_to_moto.h"
+#include "voice/location_data.h"
+#include "voice/moto_to_hytera.h"
 
 char RptrFw[13];
 
@@ -73,7 +75,21 @@ bool run_startup(void (*sleep_us)(unsigned)) {
   return true;
 }
 
+namespace {
+
+void reset_repeater_side_paths() {
+  reset_moto_to_hytera();
+  reset_location_data();
+}
+
+}  // namespace
+
+void connect_voice_paths() {
+  ipsc_set_handlers(IpscHandlers{handle_moto_voice, handle_location_data, reset_repeater_side_paths});
+}
+
 void start_worker_threads() {
+  connect_voice_paths();
   pthread_t thread;
   pthread_create(&thread, nullptr, send_voice_to_hytera, nullptr);
   pthread_create(&thread, nullptr, repeater_rdac, nullptr);

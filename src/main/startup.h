@@ -10,7 +10,12 @@ extern char RptrFw[13];  // firmware text announced over RDAC
 // A socket failure skips signing and banner but still returns true.
 bool run_startup(void (*sleep_us)(unsigned));
 
-// Starts the worker threads with default attributes; they are never joined.
+// Hands the repeater-side receive loop the voice and position paths it
+// passes datagrams on to.
+void connect_voice_paths();
+
+// Starts the worker threads with default attributes (after connecting the
+// voice paths); they are never joined.
 void start_worker_threads();
 
 // Everything main does: start-up, threads, then the supervision loop.

@@ -11,11 +11,11 @@
 #include <cstring>
 
 #include "coding/AMBEplus2_33.h"
-#include "ipsc/ipsc_peer.h"
 #include "ipsc/moto_voice_packet.h"
 #include "main/byte_order.h"
 #include "main/config.h"
 #include "main/log_time.h"
+#include "main/repeater_address.h"
 #include "main/sockets.h"
 #include "main/supervision.h"
 #include "main/trusted_senders.h"
@@ -56,6 +56,7 @@ namespace {
 constexpr long kPacingWindowUs = 30000;   // a send closer than this to the last one is held back
 constexpr long kBurstSpacingUs = 59000;   // ... to leave this long after it
 constexpr time_t kTxTimeoutSeconds = 2;
+constexpr unsigned char kBridgedSlot = 2;  // only timeslot 2 crosses the bridge
 constexpr unsigned int kRtpTicksPerDatagram = 480;  // 60 ms at 8 kHz
 // How far behind the last relayed packet a sequence number may lie and still
 // be a late or repeated packet. Further back, the master's numbering has
@@ -410,7 +411,7 @@ void end_call(bool timed_out) {
   transmitting = 0;
   send_header = 0;
   dmr_id = 0;
-  if (timed_out) rx[2] = 0;
+  if (timed_out) rx[kBridgedSlot] = 0;
 }
 
 // A header of the next call came while this one still held bursts: they
@@ -522,7 +523,7 @@ int v2m_check_timeout() {
   transmitting = 0;
   send_header = 0;
   dmr_id = 0;
-  rx[2] = 0;
+  rx[kBridgedSlot] = 0;
   return 1;
 }
 
@@ -554,7 +555,7 @@ void handle_arrival(int length) {
   v2m_dstID = packet_fields.destination;
   refresh_ts();
   log_slot_activity();
-  if (v2m_slot != 2) return;
+  if (v2m_slot != kBridgedSlot) return;
 
   hyt_swap_pairs(v2m_Buffer);
   if (is_doubling()) return;
