@@ -87,7 +87,6 @@ int rdac_master_port = LISTEN_REPEATER_rdac_PORT;
 
 namespace {
 
-constexpr int RDAC_ANSWER_LENGTH = 24;  // the master's acknowledgement
 constexpr int RDAC_ROUNDS_END = 4;      // logged values 2, 3, 4, then 0
 // Datagrams from others one receive step may read and discard while it looks
 // for the master's answer, so a flood cannot bury that answer.
@@ -109,14 +108,14 @@ void sleep_seconds(unsigned seconds) { sleep(seconds); }
 }  // namespace
 
 void fill_rdac_templates() {
-  set_utf16_text(rdac225 + 88, 16, RptrCall, sizeof RptrCall);
-  set_utf16_text(rdac225 + 56, 12, RptrFw, sizeof RptrFw);
-  set_utf16_text(rdac225 + 120, 5, RptrModel, sizeof RptrModel);
-  set_utf16_text(rdac71 + 37, 16, RptrCall, sizeof RptrCall);
-  rdac71[21] = MyBridgeID[3];
-  put_le24(rdac71 + 18, RptrID);
-  put_le32(rdac71 + 33, static_cast<uint32_t>(RptrQRGrx));
-  put_le32(rdac71 + 29, static_cast<uint32_t>(RptrQRGtx));
+  set_utf16_text(rdac225 + RDAC225_OFS_CALL, RDAC_CALL_CHARS, RptrCall, sizeof RptrCall);
+  set_utf16_text(rdac225 + RDAC225_OFS_FIRMWARE, RDAC225_FIRMWARE_CHARS, RptrFw, sizeof RptrFw);
+  set_utf16_text(rdac225 + RDAC225_OFS_MODEL, RDAC225_MODEL_CHARS, RptrModel, sizeof RptrModel);
+  set_utf16_text(rdac71 + RDAC71_OFS_CALL, RDAC_CALL_CHARS, RptrCall, sizeof RptrCall);
+  rdac71[RDAC71_OFS_PEER_ID_LOW] = MyBridgeID[3];
+  put_le24(rdac71 + RDAC71_OFS_REPEATER_ID, RptrID);
+  put_le32(rdac71 + RDAC71_OFS_RX_HZ, static_cast<uint32_t>(RptrQRGrx));
+  put_le32(rdac71 + RDAC71_OFS_TX_HZ, static_cast<uint32_t>(RptrQRGtx));
 }
 
 void rdac_handle_answer(long length) {

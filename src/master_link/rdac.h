@@ -7,6 +7,21 @@
 constexpr int RDAC225_LENGTH = 225;
 constexpr int RDAC71_LENGTH = 71;
 constexpr int RDAC_RECEIVE_LIMIT = 300;
+constexpr int RDAC_ANSWER_LENGTH = 24;  // the master's acknowledgement
+
+// Fields filled at thread start; every other byte goes out as the template
+// holds it. Texts are UTF-16LE, one character per 16-bit unit.
+constexpr int RDAC225_OFS_FIRMWARE = 56;   // 16 characters, 12 from RptrFw
+constexpr int RDAC225_FIRMWARE_CHARS = 12;
+constexpr int RDAC225_OFS_CALL = 88;       // 16 characters
+constexpr int RDAC225_OFS_MODEL = 120;     // 32 characters, the first 5 from RptrModel
+constexpr int RDAC225_MODEL_CHARS = 5;
+constexpr int RDAC71_OFS_REPEATER_ID = 18;  // 3 bytes, little-endian
+constexpr int RDAC71_OFS_PEER_ID_LOW = 21;  // least significant byte of MyBridgeID
+constexpr int RDAC71_OFS_TX_HZ = 29;        // 4 bytes, little-endian
+constexpr int RDAC71_OFS_RX_HZ = 33;        // 4 bytes, little-endian
+constexpr int RDAC71_OFS_CALL = 37;         // 16 characters
+constexpr int RDAC_CALL_CHARS = 16;
 
 extern unsigned char rdac225[RDAC225_LENGTH];
 extern unsigned char rdac71[RDAC71_LENGTH];
