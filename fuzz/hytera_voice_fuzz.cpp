@@ -15,6 +15,12 @@
 // control bits 0..6 are the time since the previous datagram: below 100 in
 // milliseconds, from 100 on in steps of 250 ms (up to 7 s); bit 7: sent by
 // another host (127.0.0.2) rather than the master.
+//
+// The input's length modulo 4 picks the jitter-buffer setting (none, 20 ms,
+// 120 ms, auto), so every seed runs in each mode as it grows or shrinks; the
+// harness then wakes the path at every deadline it names, as the thread
+// does, and every datagram it sends must carry the RTP timestamp 480 after
+// the one before.
 #include <arpa/inet.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -24,6 +30,7 @@
 #include <cstring>
 
 #include "fuzz_support.h"
+#include "main/config.h"
 #include "ipsc/ipsc_peer.h"
 #include "ipsc/moto_voice_packet.h"
 #include "main/sockets.h"
@@ -36,6 +43,10 @@ namespace {
 timeval fake_now;
 int capture_fd = -1;
 unsigned slept_us_last;
+bool have_timestamp;
+uint32_t last_timestamp;
+
+long long us_of(const timeval& t) { return static_cast<long long>(t.tv_sec) * 1000000LL + t.tv_usec; }
 
 void advance(long us) {
   long total = fake_now.tv_usec + us;
@@ -78,6 +89,22 @@ void check_sent() {
     FUZZ_CHECK(datagram[0] == MOTO_OPCODE_GROUP_VOICE || datagram[0] == MOTO_OPCODE_PRIVATE_VOICE);
     FUZZ_CHECK(datagram[MOTO_OFS_CALL_FLAGS] & MOTO_FLAG_SLOT2);
     FUZZ_CHECK(fuzz_signature_ok(datagram, length));
+    uint32_t timestamp = 0;
+    FUZZ_CHECK(moto_get_rtp_timestamp(datagram, n, &timestamp));
+    FUZZ_CHECK(!have_timestamp || timestamp == last_timestamp + 480u);
+    have_timestamp = true;
+    last_timestamp = timestamp;
+  }
+}
+
+// The thread's own wake-ups between two datagrams: each deadline the path
+// names, in order, up to `until`.
+void run_deadlines_until(long long until) {
+  timeval at{};
+  for (int wakes = 0; wakes < 100000 && v2m_next_deadline(&at) && us_of(at) <= until; ++wakes) {
+    fake_now = at;
+    v2m_send_due();
+    check_sent();
   }
 }
 
@@ -99,6 +126,9 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   // Every input is one run of the thread from its start.
   fake_now = {1000, 0};
+  const int32_t modes[4] = {JITTER_BUFFER_OFF, JITTER_BUFFER_MIN_MS, 120, JITTER_BUFFER_AUTO};
+  JitterBuffer = modes[size % 4];
+  have_timestamp = false;
   v2m_reset();
   v2m_seq_num = 0;
   master_timer = 30;
@@ -114,7 +144,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
   while (records.next(&record)) {
     const unsigned step = record.control & 127u;
-    advance(step < 100 ? step * 1000L : (step - 99) * 250000L);
+    const long long arrival = us_of(fake_now) + (step < 100 ? step * 1000LL : (step - 99) * 250000LL);
+    run_deadlines_until(arrival);
+    fake_now = timeval{static_cast<time_t>(arrival / 1000000), static_cast<suseconds_t>(arrival % 1000000)};
     const bool from_master = !(record.control & 128);
     int length;
     if (record.length_code == 255) {
@@ -144,5 +176,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     // The master's timer runs down as the supervision loop would let it.
     if (master_timer > 0 && step >= 100) --master_timer;
   }
+  // The call on the grid plays out: it ends by itself within the time-out.
+  run_deadlines_until(us_of(fake_now) + 10 * 1000000LL);
+  FUZZ_CHECK(!v2m_next_deadline(&fake_now) || JitterBuffer == JITTER_BUFFER_OFF);
   return 0;
 }
