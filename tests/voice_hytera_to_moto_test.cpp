@@ -50,12 +50,7 @@ struct Outcome {
 class HyteraToMoto : public ::testing::Test {
  protected:
   void SetUp() override {
-    init_Golay_23_12();
-    memcpy(Key, kKey, sizeof Key);
-    const unsigned char id[4] = {0x00, 0x04, 0x03, 0x56};
-    memcpy(MyBridgeID, id, 4);
-    Quorvix_sock = bridge_.fd();
-    set_fromUser2(repeater_.address());
+    voicetest::prepare_network_voice(kKey, bridge_.fd(), repeater_.address());
     fake_now = {1000, 0};
     v2m_clock = [](timeval* t) { *t = fake_now; };
     v2m_sleep_us = [](unsigned int us) {

@@ -51,6 +51,20 @@ bool is_silence(const Bytes& d) {
 
 unsigned int burst_length(unsigned int position) { return position == 1 ? 62u : position == 5 ? 76u : 67u; }
 
+// The voice thread from its start, with the jitter-buffer setting `mode`,
+// on a clock at kStartUs that only the test moves.
+void start_thread_on_fake_clock(int32_t mode, int bridge_fd, const sockaddr_in& repeater) {
+  voicetest::prepare_network_voice(kKey, bridge_fd, repeater);
+  fake_us = kStartUs;
+  v2m_clock = [](timeval* t) {
+    *t = timeval{static_cast<time_t>(fake_us / 1000000), static_cast<suseconds_t>(fake_us % 1000000)};
+  };
+  v2m_sleep_us = [](unsigned int us) { fake_us += us; };
+  JitterBuffer = mode;
+  v2m_reset();
+  v2m_seq_num = 0;
+}
+
 struct Sent {
   long long at_ms;  // since the test's start
   Bytes d;
@@ -59,18 +73,7 @@ struct Sent {
 class NetworkGrid : public ::testing::Test {
  protected:
   void SetUp() override {
-    init_Golay_23_12();
-    memcpy(Key, kKey, sizeof Key);
-    const unsigned char id[4] = {0x00, 0x04, 0x03, 0x56};
-    memcpy(MyBridgeID, id, 4);
-    Quorvix_sock = bridge_.fd();
-    set_fromUser2(repeater_.address());
-    fake_us = kStartUs;
-    v2m_clock = [](timeval* t) { *t = timeval{static_cast<time_t>(fake_us / 1000000), static_cast<suseconds_t>(fake_us % 1000000)}; };
-    v2m_sleep_us = [](unsigned int us) { fake_us += us; };
-    JitterBuffer = 120;
-    v2m_reset();
-    v2m_seq_num = 0;
+    start_thread_on_fake_clock(120, bridge_.fd(), repeater_.address());
   }
   void TearDown() override {
     Quorvix_sock = -1;
@@ -240,16 +243,8 @@ TEST_F(NetworkGrid, ACallThatStopsEndsAtTheTimeOutWithATerminator) {
 TEST(BothModes, TimeOutBoundaryAndANewCallNumberedBelowTheLastAreKept) {
   for (int32_t mode : {JITTER_BUFFER_OFF, 120}) {
     SCOPED_TRACE(mode);
-    init_Golay_23_12();
     LoopbackSocket bridge, repeater;
-    Quorvix_sock = bridge.fd();
-    set_fromUser2(repeater.address());
-    fake_us = kStartUs;
-    v2m_clock = [](timeval* t) { *t = timeval{static_cast<time_t>(fake_us / 1000000), static_cast<suseconds_t>(fake_us % 1000000)}; };
-    v2m_sleep_us = [](unsigned int us) { fake_us += us; };
-    JitterBuffer = mode;
-    v2m_reset();
-    v2m_seq_num = 0;
+    start_thread_on_fake_clock(mode, bridge.fd(), repeater.address());
     auto deliver = [](long long ms, const Bytes& d) {
       fake_us = kStartUs + ms * 1000;
       memcpy(v2m_Buffer, d.data(), d.size());

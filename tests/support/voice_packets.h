@@ -7,11 +7,28 @@
 #include <random>
 #include <vector>
 
+#include <netinet/in.h>
+
 #include "coding/AMBEplus2_33.h"
 #include "ipsc/moto_voice_packet.h"
+#include "main/config.h"
+#include "main/repeater_address.h"
+#include "main/sockets.h"
 #include "master_link/hytera_voice_packet.h"
 
 namespace voicetest {
+
+// What start-up has done before the network-to-repeater path runs: the Golay
+// table, the key and our peer identifier 00 04 03 56; its datagrams leave on
+// `bridge_fd` toward `repeater`.
+inline void prepare_network_voice(const unsigned char* key, int bridge_fd, const sockaddr_in& repeater) {
+  init_Golay_23_12();
+  memcpy(Key, key, sizeof Key);
+  const unsigned char id[4] = {0x00, 0x04, 0x03, 0x56};
+  memcpy(MyBridgeID, id, sizeof id);
+  Quorvix_sock = bridge_fd;
+  set_fromUser2(repeater);
+}
 
 using Bytes = std::vector<unsigned char>;
 using Frame49 = std::array<unsigned char, 49>;
