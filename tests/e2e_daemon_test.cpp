@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "support/daemon_runner.h"
+#include "testbed/daemon_runner.h"
 #include "support/test_support.h"
 
 namespace {

@@ -1,4 +1,4 @@
-#include "support/daemon_runner.h"
+#include "testbed/daemon_runner.h"
 
 #include <signal.h>
 #include <sys/wait.h>
