@@ -32,9 +32,11 @@ foreach(test_source ${SIM_E2E_SOURCES})
   get_filename_component(test_name ${test_source} NAME_WE)
   if(TARGET ${test_name})
     target_link_libraries(${test_name} PRIVATE sim_common)
-    add_dependencies(${test_name} moto_bridge moto_bridge_sim_repeater moto_bridge_sim_master)
+    add_dependencies(${test_name} moto_bridge moto_bridge_sim_repeater moto_bridge_sim_master moto_bridge_sim_intruder)
     target_compile_definitions(${test_name} PRIVATE
       SIM_REPEATER_BINARY="$<TARGET_FILE:moto_bridge_sim_repeater>"
-      SIM_MASTER_BINARY="$<TARGET_FILE:moto_bridge_sim_master>")
+      SIM_MASTER_BINARY="$<TARGET_FILE:moto_bridge_sim_master>"
+      SIM_INTRUDER_BINARY="$<TARGET_FILE:moto_bridge_sim_intruder>"
+      SIM_NETNS_SCRIPT="${PROJECT_SOURCE_DIR}/tools/netns.sh")
   endif()
 endforeach()

@@ -1,8 +1,10 @@
-# Sourced by demo.sh and measure.sh: a private two-host network for the
-# bridge and its simulated peers. The daemon binds its ports on the wildcard
-# address and shares port numbers with its peers, so it needs a host of its
-# own: two network namespaces joined by a veth pair, the bridge at
-# 192.0.2.1 and both peers at 192.0.2.2 (documentation addresses).
+# The one place that makes the private two-host network for the bridge and
+# its simulated peers: sourced by demo.sh and measure.sh, and run as a
+# program by the end-to-end tests' bench (see the end of this file). The
+# daemon binds its ports on the wildcard address and shares port numbers
+# with its peers, so it needs a host of its own: two network namespaces
+# joined by a veth pair, the bridge at 192.0.2.1 and both peers at
+# 192.0.2.2 (documentation addresses).
 #
 # As root the namespaces are made directly. Otherwise the calling script is
 # run again inside a user namespace of its own (rootless), where the kernel
@@ -37,31 +39,61 @@ netns_require() {
   exit 1
 }
 
+# netns_pair BRIDGE_NS PEER_NS VETH_B VETH_P: the two hosts joined by a
+# veth pair, the bridge at 192.0.2.1 and the peers at 192.0.2.2. Stops at
+# the first step that fails.
+netns_pair() {
+  local bridge="$1" peer="$2" vb="$3" vp="$4" ns
+  ip netns add "$bridge" || return 1
+  ip netns add "$peer" || return 1
+  ip link add "$vb" type veth peer name "$vp" || return 1
+  ip link set "$vb" netns "$bridge" || return 1
+  ip link set "$vp" netns "$peer" || return 1
+  ip -n "$bridge" addr add 192.0.2.1/24 dev "$vb" || return 1
+  ip -n "$peer" addr add 192.0.2.2/24 dev "$vp" || return 1
+  for ns in "$bridge" "$peer"; do
+    ip -n "$ns" link set lo up || return 1
+  done
+  ip -n "$bridge" link set "$vb" up || return 1
+  ip -n "$peer" link set "$vp" up
+}
+
+# netns_third_host PEER_NS THIRD_NS VETH_P BRIDGE_DEV VETH_Q VETH_X COUNT: a
+# third host on the same segment with COUNT addresses from 192.0.2.3 on. The
+# peers' end of the pair (VETH_P) moves under a Linux bridge device in the
+# peers' host, which takes over 192.0.2.2; a second veth pair joins the
+# third host to it.
+netns_third_host() {
+  local peer="$1" third="$2" vp="$3" br="$4" vq="$5" vx="$6" count="$7" i
+  ip netns add "$third" || return 1
+  ip -n "$peer" link add "$br" type bridge || return 1
+  ip -n "$peer" addr del 192.0.2.2/24 dev "$vp" || return 1
+  ip -n "$peer" link set "$vp" master "$br" || return 1
+  ip -n "$peer" addr add 192.0.2.2/24 dev "$br" || return 1
+  ip -n "$peer" link set "$br" up || return 1
+  ip link add "$vx" type veth peer name "$vq" || return 1
+  ip link set "$vq" netns "$peer" || return 1
+  ip link set "$vx" netns "$third" || return 1
+  ip -n "$peer" link set "$vq" master "$br" || return 1
+  ip -n "$peer" link set "$vq" up || return 1
+  ip -n "$third" link set "$vx" up || return 1
+  ip -n "$third" link set lo up || return 1
+  for ((i = 0; i < count; ++i)); do
+    ip -n "$third" addr add "192.0.2.$((3 + i))/24" dev "$vx" || return 1
+  done
+}
+
 # netns_up PREFIX: makes PREFIX_b (bridge, 192.0.2.1) and PREFIX_p (peers,
 # 192.0.2.2). Sets NETNS_BRIDGE and NETNS_PEER.
 netns_up() {
   local prefix="$1"
   NETNS_BRIDGE="${prefix}_b"
   NETNS_PEER="${prefix}_p"
-  local vb="${prefix:0:10}vb" vp="${prefix:0:10}vp"
   trap netns_down EXIT
   trap 'exit 130' INT
   trap 'exit 143' TERM
-  ip netns add "$NETNS_BRIDGE"
-  NETNS_NAMES+=("$NETNS_BRIDGE")
-  ip netns add "$NETNS_PEER"
-  NETNS_NAMES+=("$NETNS_PEER")
-  ip link add "$vb" type veth peer name "$vp"
-  ip link set "$vb" netns "$NETNS_BRIDGE"
-  ip link set "$vp" netns "$NETNS_PEER"
-  ip -n "$NETNS_BRIDGE" addr add 192.0.2.1/24 dev "$vb"
-  ip -n "$NETNS_PEER" addr add 192.0.2.2/24 dev "$vp"
-  local ns
-  for ns in "$NETNS_BRIDGE" "$NETNS_PEER"; do
-    ip -n "$ns" link set lo up
-  done
-  ip -n "$NETNS_BRIDGE" link set "$vb" up
-  ip -n "$NETNS_PEER" link set "$vp" up
+  NETNS_NAMES+=("$NETNS_BRIDGE" "$NETNS_PEER")
+  netns_pair "$NETNS_BRIDGE" "$NETNS_PEER" "${prefix:0:10}vb" "${prefix:0:10}vp"
 }
 
 # netns_start NS LOG COMMAND...: runs COMMAND in namespace NS in the
@@ -97,3 +129,24 @@ netns_down() {
   done
   NETNS_NAMES=()
 }
+
+# Run as a program, for the end-to-end tests' bench (as root, names given):
+#   netns.sh create BRIDGE_NS PEER_NS VETH_B VETH_P
+#   netns.sh third PEER_NS THIRD_NS VETH_P BRIDGE_DEV VETH_Q VETH_X COUNT
+#   netns.sh delete NS...
+# The caller removes what it made with `delete`, also after a failed step.
+if [ "${BASH_SOURCE[0]}" = "$0" ]; then
+  case "${1:-}" in
+    create) [ $# -eq 5 ] && netns_pair "${@:2}" ;;
+    third) [ $# -eq 8 ] && netns_third_host "${@:2}" ;;
+    delete)
+      for ns in "${@:2}"; do
+        ip netns del "$ns" 2>/dev/null || true
+      done
+      ;;
+    *)
+      echo "usage: $0 create|third|delete ..." >&2
+      exit 2
+      ;;
+  esac
+fi

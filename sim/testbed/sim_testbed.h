@@ -4,7 +4,8 @@
 // daemon on one host and the simulated repeater and network master on the
 // other, each following a script. After the run the peers' records are read
 // back and put together by the run report. Needs root; header-only so that
-// only the tests compile it (they bring DaemonRunner).
+// only the tests compile it (they link the daemon runner beside it). The
+// namespaces are made and removed by tools/netns.sh, as for the demo.
 //
 // A bench can also have a third host on the same segment (192.0.2.3 and
 // further addresses), a stranger that must not be able to act on the
@@ -26,11 +27,14 @@
 
 #include "common/jsonl.h"
 #include "report/run_report.h"
-#include "support/daemon_runner.h"
+#include "testbed/daemon_runner.h"
 
 namespace simtestbed {
 
 inline bool shell(const std::string& command) { return std::system((command + " >/dev/null 2>&1").c_str()) == 0; }
+
+// Runs tools/netns.sh with `arguments` (names without spaces).
+inline bool netns_script(const std::string& arguments) { return shell("bash " SIM_NETNS_SCRIPT " " + arguments); }
 
 inline std::string read_text(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
@@ -108,23 +112,15 @@ class Testbed {
     const std::string vb = "msv" + id + "b", vp = "msv" + id + "p";
     char dir[] = "/tmp/moto_bridge_e2e.XXXXXX";
     dir_ = mkdtemp(dir) ? dir : "";
-    ok_ = geteuid() == 0 && !dir_.empty() && shell("ip netns add " + bridge_ns_) && shell("ip netns add " + peer_ns_) &&
-          shell("ip link add " + vb + " type veth peer name " + vp) &&
-          shell("ip link set " + vb + " netns " + bridge_ns_) && shell("ip link set " + vp + " netns " + peer_ns_) &&
-          shell("ip -n " + bridge_ns_ + " addr add 192.0.2.1/24 dev " + vb) &&
-          shell("ip -n " + peer_ns_ + " addr add 192.0.2.2/24 dev " + vp) &&
-          shell("ip -n " + bridge_ns_ + " link set " + vb + " up") &&
-          shell("ip -n " + peer_ns_ + " link set " + vp + " up") && shell("ip -n " + bridge_ns_ + " link set lo up") &&
-          shell("ip -n " + peer_ns_ + " link set lo up");
+    ok_ = geteuid() == 0 && !dir_.empty() &&
+          netns_script("create " + bridge_ns_ + " " + peer_ns_ + " " + vb + " " + vp);
   }
   ~Testbed() {
     extra_.clear();
     repeater_.reset();
     master_.reset();
     daemon_.reset();
-    shell("ip netns del " + bridge_ns_);
-    shell("ip netns del " + peer_ns_);
-    if (!third_ns_.empty()) shell("ip netns del " + third_ns_);
+    netns_script("delete " + bridge_ns_ + " " + peer_ns_ + " " + third_ns_);
     if (!dir_.empty() && !keep_) shell("rm -rf " + dir_);
   }
   Testbed(const Testbed&) = delete;
@@ -147,16 +143,8 @@ class Testbed {
     if (!ok_ || !third_ns_.empty() || addresses < 1 || addresses > 200) return false;
     third_ns_ = "mse" + id_ + "x";
     const std::string br = "msr" + id_, vp = "msv" + id_ + "p", vq = "msv" + id_ + "q", vx = "msv" + id_ + "x";
-    const std::string in_peers = "ip -n " + peer_ns_ + " ", in_third = "ip -n " + third_ns_ + " ";
-    bool ok = shell("ip netns add " + third_ns_) && shell(in_peers + "link add " + br + " type bridge") &&
-              shell(in_peers + "addr del 192.0.2.2/24 dev " + vp) && shell(in_peers + "link set " + vp + " master " + br) &&
-              shell(in_peers + "addr add 192.0.2.2/24 dev " + br) && shell(in_peers + "link set " + br + " up") &&
-              shell("ip link add " + vx + " type veth peer name " + vq) && shell("ip link set " + vq + " netns " + peer_ns_) &&
-              shell("ip link set " + vx + " netns " + third_ns_) && shell(in_peers + "link set " + vq + " master " + br) &&
-              shell(in_peers + "link set " + vq + " up") && shell(in_third + "link set " + vx + " up") &&
-              shell(in_third + "link set lo up");
-    for (int i = 0; ok && i < addresses; ++i)
-      ok = shell(in_third + "addr add 192.0.2." + std::to_string(3 + i) + "/24 dev " + vx);
+    const bool ok = netns_script("third " + peer_ns_ + " " + third_ns_ + " " + vp + " " + br + " " + vq + " " + vx + " " +
+                                 std::to_string(addresses));
     third_addresses_ = ok ? addresses : 0;
     return ok;
   }
@@ -238,15 +226,8 @@ class Testbed {
   std::unique_ptr<DaemonRunner> daemon_;
 };
 
-// The program that forges datagrams from a host of the bench; it is built
-// beside the simulated repeater.
-inline std::string intruder_binary() {
-  std::string path = SIM_REPEATER_BINARY;
-  const std::string repeater = "moto_bridge_sim_repeater";
-  const size_t at = path.rfind(repeater);
-  if (at != std::string::npos) path.replace(at, repeater.size(), "moto_bridge_sim_intruder");
-  return path;
-}
+// The program that forges datagrams from a host of the bench.
+inline std::string intruder_binary() { return SIM_INTRUDER_BINARY; }
 
 // Events named `name` from a record, in order.
 inline std::vector<simjson::Object> events(const std::vector<simjson::Object>& all, const std::string& name) {
