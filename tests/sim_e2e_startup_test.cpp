@@ -1,7 +1,8 @@
 // The daemon against the simulated repeater and network master on a private
-// network: registration, keep-alive rhythm, login and its "A" keep-alive,
-// the full RDAC schedule, a call each way with every frame decoded back to
-// what was sent, answers to other peers and position reports in all modes.
+// network: registration and the control requests as sent, keep-alive
+// rhythm, login and its "A" keep-alive, the full RDAC schedule, a call each
+// way with every frame decoded back to what was sent, answers to other peers
+// and position reports in all modes.
 #include <gtest/gtest.h>
 
 #include "testbed/sim_testbed.h"
@@ -47,6 +48,24 @@ quit
   const auto missing = simreport::shortcomings(r, e);
   EXPECT_TRUE(missing.empty()) << missing.front() << "\n" << bench.logs();
 
+  // The control requests as the repeater received them: length, sender id,
+  // signature, and the registration from the bridge's repeater port.
+  const auto repeater_events = bench.repeater_events();
+  const auto registrations = events(repeater_events, "registration");
+  ASSERT_FALSE(registrations.empty());
+  EXPECT_EQ(registrations[0].num("len"), 24);
+  EXPECT_EQ(registrations[0].num("peer"), e.bridge_id);
+  EXPECT_EQ(registrations[0].num("mode"), 0x62);
+  EXPECT_EQ(registrations[0].str("from"), "192.0.2.1:50000");
+  for (const char* request : {"peer_list_request", "keepalive"}) {
+    const auto seen = events(repeater_events, request);
+    ASSERT_FALSE(seen.empty()) << request;
+    for (const auto& q : seen) {
+      EXPECT_EQ(q.num("len"), std::string(request) == "keepalive" ? 24 : 15) << request;
+      EXPECT_TRUE(q.flag("sig")) << request;
+    }
+  }
+
   // First keep-alive about 5 s after the registration request, then about
   // every 5 s; the login follows the first answered keep-alive.
   ASSERT_GE(r.keepalive_s.size(), 4u);
@@ -61,6 +80,7 @@ quit
   // The master echoes every "A": no second login, only the 5 s "A" keep-alives.
   const auto a = events(bench.master_events(), "a_rx");
   ASSERT_GE(a.size(), 4u);
+  EXPECT_EQ(a[0].num("from_port"), 62006);
   for (size_t i = 1; i < a.size(); ++i) EXPECT_NEAR((a[i].num("t_us") - a[i - 1].num("t_us")) / 1e6, 5.5, 1.5) << i;
   size_t logins = 0;
   for (size_t at = find_from(log, "Sende Anmeldung an DMR Master  IP:192.0.2.2\n"); at != std::string::npos;
@@ -70,6 +90,7 @@ quit
 
   // Four announcements 6 s apart, logged 2, 3, 4, 0, and none after them.
   ASSERT_EQ(r.rdac_announcements, 4) << bench.logs();
+  for (const auto& rdac : events(bench.master_events(), "rdac_rx")) EXPECT_EQ(rdac.num("from_port"), 62006);
   for (size_t i = 0; i < 4; ++i) EXPECT_NEAR(r.rdac_s[i], 6.0 * static_cast<double>(i + 1), 2.0) << i;
   size_t at = 0;
   for (const char* line : {"Local_Repeater_rdac 2\n", "Local_Repeater_rdac 3\n", "Local_Repeater_rdac 4\n",
@@ -91,7 +112,10 @@ quit
 
   // Other peers are answered, signed, at their own address.
   int answers = 0;
-  for (const auto& p : events(bench.repeater_events(), "peer_reply")) answers += p.flag("sig") ? 1 : 0;
+  for (const auto& p : events(repeater_events, "peer_reply")) {
+    answers += p.flag("sig") ? 1 : 0;
+    EXPECT_EQ(p.num("len"), p.num("op") == 0x95 ? 19 : 20) << p.num("op");
+  }
   EXPECT_EQ(answers, 2);
   EXPECT_NE(log.find("Login PEER-ID:3145729 from IP:192.0.2.2\n"), std::string::npos);
   EXPECT_NE(log.find("Send 99 PEER-ID:3145729 IP:192.0.2.2\n"), std::string::npos);
