@@ -18,6 +18,12 @@ struct Emb {
   uint8_t lcss = 0;
 };
 
+// LCSS of bursts A..F: B starts the embedded LC, C and D continue it, E
+// ends it; F carries null signalling (burst A has no EMB).
+constexpr uint8_t kBurstLcss[6] = {0, 1, 3, 3, 2, 0};
+// Embedded signalling bits in the centre of one burst.
+constexpr unsigned kFragmentBits = 32;
+
 uint16_t emb_encode(uint8_t colour_code, uint8_t pi, uint8_t lcss);
 Emb emb_decode(uint16_t word);
 

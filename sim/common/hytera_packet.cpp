@@ -5,8 +5,6 @@
 namespace simhyt {
 namespace {
 
-constexpr unsigned kBurstOffset = 26;
-
 // Burst bits of air frame n, bit i.
 unsigned frame_bit(unsigned n, unsigned i) {
   if (n == 0) return i;
@@ -31,43 +29,45 @@ int voice_position(uint8_t frame_type) {
 }
 
 Fields parse(const Packet& p) {
+  using namespace offset;
   Fields f;
-  for (int i = 0; i < 4; ++i) f.lead[i] = p[static_cast<size_t>(i)];
-  f.sequence = static_cast<uint16_t>(p[4] | (p[5] << 8));
-  f.kind = p[8] & 0x0F;
-  f.slot = p[16] & 0x0F;
-  f.frame_type = p[19];
-  f.frame_type_pair_equal = p[18] == p[19];
-  f.group = p[62] != 0;
-  f.destination = le24(&p[64]);
-  f.source = le24(&p[68]);
-  for (unsigned i = 0; i < 33; ++i) f.burst[i] = p[kBurstOffset + (i ^ 1u)];
+  for (size_t i = 0; i < 4; ++i) f.lead[i] = p[kLead + i];
+  f.sequence = static_cast<uint16_t>(p[kSequence] | (p[kSequence + 1] << 8));
+  f.kind = p[kKind] & 0x0F;
+  f.slot = p[kSlot] & 0x0F;
+  f.frame_type = p[kFrameType];
+  f.frame_type_pair_equal = p[kFrameTypeFirst] == p[kFrameType];
+  f.group = p[kCallType] != 0;
+  f.destination = le24(&p[kDestination]);
+  f.source = le24(&p[kSource]);
+  for (unsigned i = 0; i < 33; ++i) f.burst[i] = p[kBurst + (i ^ 1u)];
   return f;
 }
 
 Packet build(const Header& h, const Burst& burst) {
+  using namespace offset;
   Packet p{};
   const bool sync = h.kind == kKindSync;
   if (voice_position(h.frame_type) == 4) {
-    p[0] = 0xEE, p[1] = 0xEE, p[2] = 0x11, p[3] = 0x11;
+    p[kLead] = 0xEE, p[kLead + 1] = 0xEE, p[kLead + 2] = 0x11, p[kLead + 3] = 0x11;
   }
-  p[4] = static_cast<uint8_t>(h.sequence);
-  p[5] = static_cast<uint8_t>(h.sequence >> 8);
-  p[8] = h.kind;
-  p[10] = 0x05, p[11] = 0x01, p[12] = 0x02;
-  p[16] = p[17] = 0x22;
-  p[18] = p[19] = h.frame_type;
-  p[20] = p[21] = 0x11;
+  p[kSequence] = static_cast<uint8_t>(h.sequence);
+  p[kSequence + 1] = static_cast<uint8_t>(h.sequence >> 8);
+  p[kKind] = h.kind;
+  p[kMarks] = 0x05, p[kMarks + 1] = 0x01, p[kMarks + 2] = 0x02;
+  p[kSlot] = p[kSlot + 1] = kSlot2;
+  p[kFrameTypeFirst] = p[kFrameType] = h.frame_type;
+  p[kFrameMark] = p[kFrameMark + 1] = 0x11;
   if (sync) {
-    p[22] = p[23] = 0x11;
+    p[kSyncMark] = p[kSyncMark + 1] = 0x11;
   } else {
-    p[24] = 0x10;
-    p[60] = 0x02;
+    p[kDataMark] = 0x10;
+    p[kVoiceMark] = 0x02;
   }
-  for (unsigned i = 0; i < 33; ++i) p[kBurstOffset + (i ^ 1u)] = burst[i];
-  p[62] = h.group ? 1 : 0;
-  put_le24(&p[64], h.destination);
-  put_le24(&p[68], h.source);
+  for (unsigned i = 0; i < 33; ++i) p[kBurst + (i ^ 1u)] = burst[i];
+  p[kCallType] = h.group ? 1 : 0;
+  put_le24(&p[kDestination], h.destination);
+  put_le24(&p[kSource], h.source);
   return p;
 }
 
@@ -76,10 +76,29 @@ Packet build_sync(const Header& h) {
   s.kind = kKindSync;
   s.frame_type = kFrameSync;
   Packet p = build(s, Burst{});
-  p[38] = static_cast<uint8_t>(h.source >> 16);
-  p[40] = static_cast<uint8_t>(h.source >> 8);
-  p[42] = static_cast<uint8_t>(h.source);
+  p[offset::kSyncTalker[0]] = static_cast<uint8_t>(h.source >> 16);
+  p[offset::kSyncTalker[1]] = static_cast<uint8_t>(h.source >> 8);
+  p[offset::kSyncTalker[2]] = static_cast<uint8_t>(h.source);
   return p;
+}
+
+uint32_t sync_talker(const Packet& p) {
+  using offset::kSyncTalker;
+  return static_cast<uint32_t>(p[kSyncTalker[0]]) << 16 | p[kSyncTalker[1]] << 8 | p[kSyncTalker[2]];
+}
+
+bool fixed_bytes_ok(const Packet& p, bool sync) {
+  using namespace offset;
+  const bool e_lead = p[kFrameTypeFirst] == voice_frame_type(4);
+  const uint8_t lead = e_lead ? 0xEE : 0x00, lead2 = e_lead ? 0x11 : 0x00;
+  return p[kLead] == lead && p[kLead + 1] == lead && p[kLead + 2] == lead2 && p[kLead + 3] == lead2 &&
+         p[kSequence + 2] == 0 && p[kSequence + 3] == 0 && p[kKind + 1] == 0 && p[kMarks] == 0x05 &&
+         p[kMarks + 1] == 0x01 && p[kMarks + 2] == 0x02 && p[kMarks + 3] == 0 && p[kMarks + 4] == 0 &&
+         p[kMarks + 5] == 0 && p[kSlot] == kSlot2 && p[kSlot + 1] == kSlot2 && p[kFrameTypeFirst] == p[kFrameType] &&
+         p[kFrameMark] == 0x11 && p[kFrameMark + 1] == 0x11 && p[kSyncMark] == (sync ? 0x11 : 0) &&
+         p[kSyncMark + 1] == (sync ? 0x11 : 0) && p[kDataMark] == (sync ? 0 : 0x10) && p[kDataMark + 1] == 0 &&
+         p[kBurstSpare] == 0 && p[kVoiceMark] == (sync ? 0 : 0x02) && p[kVoiceMark + 1] == 0 && p[kCallType + 1] == 0 &&
+         p[kDestination + 3] == 0 && p[kSource + 3] == 0;
 }
 
 Burst voice_burst(const std::array<simdmr::AirFrame, 3>& frames, uint64_t centre48) {

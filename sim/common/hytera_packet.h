@@ -3,6 +3,7 @@
 // master sends and receives it: a little-endian header of call fields and
 // one 33-byte DMR burst of timeslot 2, stored with every byte pair swapped.
 #include <array>
+#include <cstddef>
 #include <cstdint>
 
 #include "ambe_frame.h"
@@ -12,6 +13,30 @@ namespace simhyt {
 constexpr unsigned kPacketSize = 72;
 using Packet = std::array<uint8_t, kPacketSize>;
 using Burst = std::array<uint8_t, 33>;
+
+// Byte offsets of the packet.
+namespace offset {
+constexpr size_t kLead = 0;            // 4 bytes: EE EE 11 11 before burst E, zero otherwise
+constexpr size_t kSequence = 4;        // 2 bytes, little-endian; two zero bytes follow
+constexpr size_t kKind = 8;            // a zero byte follows
+constexpr size_t kMarks = 10;          // 05 01 02, then three zero bytes
+constexpr size_t kSlot = 16;           // 2 bytes
+constexpr size_t kFrameTypeFirst = 18;
+constexpr size_t kFrameType = 19;      // repeats the byte before it
+constexpr size_t kFrameMark = 20;      // 11 11
+constexpr size_t kSyncMark = 22;       // 11 11 in the sync packet, zero in the others
+constexpr size_t kDataMark = 24;       // 10 00, but zero in the sync packet
+constexpr size_t kBurst = 26;          // 33 bytes, byte pairs swapped (up to 59, 58 unused)
+constexpr size_t kBurstSpare = 58;
+constexpr size_t kVoiceMark = 60;      // 02 00, but zero in the sync packet
+constexpr size_t kCallType = 62;       // non-zero: group call; a zero byte follows
+constexpr size_t kDestination = 64;    // 3 bytes, little-endian; a zero byte follows
+constexpr size_t kSource = 68;         // 3 bytes, little-endian; a zero byte follows
+// The sync packet's talker, most significant byte first, in place of the burst.
+constexpr size_t kSyncTalker[3] = {38, 40, 42};
+}  // namespace offset
+
+constexpr uint8_t kSlot2 = 0x22;
 
 enum PacketKind : uint8_t { kKindVoice = 0x01, kKindSync = 0x02, kKindEnd = 0x03 };
 enum FrameType : uint8_t {
@@ -52,8 +77,12 @@ struct Header {
 };
 // A packet with the fixed bytes a master sends, the call fields and the burst.
 Packet build(const Header& h, const Burst& burst);
-// The sync packet that opens a call: no burst, the talker in bytes 38, 40, 42.
+// The sync packet that opens a call: no burst, the talker at offset::kSyncTalker.
 Packet build_sync(const Header& h);
+uint32_t sync_talker(const Packet& p);
+// Whether the bytes around the call fields and the burst are the ones a
+// master writes (`sync`: as in the sync packet).
+bool fixed_bytes_ok(const Packet& p, bool sync);
 
 // Voice bursts: three air frames around a 48-bit centre.
 Burst voice_burst(const std::array<simdmr::AirFrame, 3>& frames, uint64_t centre48);

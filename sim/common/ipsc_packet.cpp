@@ -15,29 +15,29 @@ int hex_value(char c) {
   return -1;
 }
 
-// Bytes 0..30 of every call datagram.
+// The call fields every call datagram starts with.
 Bytes call_prefix(const CallFields& c, size_t length) {
   Bytes d(length, 0);
-  d[0] = c.opcode;
-  put_be32(&d[1], c.peer);
-  d[5] = c.call_sequence;
-  put_be24(&d[6], c.source);
-  put_be24(&d[9], c.destination);
-  d[12] = 0x02;
-  std::memcpy(&d[13], c.tag, 4);
-  d[17] = c.flags;
-  d[18] = 0x80;
-  d[19] = c.rtp_marker_type;
-  d[20] = static_cast<uint8_t>(c.rtp_sequence >> 8);
-  d[21] = static_cast<uint8_t>(c.rtp_sequence);
-  put_be32(&d[22], c.rtp_timestamp);
-  d[30] = c.burst_type;
+  d[call::kOpcode] = c.opcode;
+  put_be32(&d[call::kPeer], c.peer);
+  d[call::kCallSequence] = c.call_sequence;
+  put_be24(&d[call::kSource], c.source);
+  put_be24(&d[call::kDestination], c.destination);
+  d[call::kPriority] = call::kPriorityValue;
+  std::memcpy(&d[call::kTag], c.tag, 4);
+  d[call::kFlags] = c.flags;
+  d[call::kRtpVersion] = call::kRtpVersionValue;
+  d[call::kRtpMarkerType] = c.rtp_marker_type;
+  d[call::kRtpSequence] = static_cast<uint8_t>(c.rtp_sequence >> 8);
+  d[call::kRtpSequence + 1] = static_cast<uint8_t>(c.rtp_sequence);
+  put_be32(&d[call::kRtpTimestamp], c.rtp_timestamp);
+  d[call::kBurstType] = c.burst_type;
   return d;
 }
 
 // Link-control block of header and terminator: options, destination, source.
 void put_lc_block(Bytes& d, const CallFields& c, uint8_t lead, uint8_t words) {
-  d[31] = lead;
+  d[call::kLcLead] = lead;
   d[32] = 0;
   d[33] = words;
   d[34] = 0x84;
@@ -45,8 +45,8 @@ void put_lc_block(Bytes& d, const CallFields& c, uint8_t lead, uint8_t words) {
   d[36] = 0x00;
   d[37] = 0x60;
   d[38] = c.opcode == kPrivateVoice ? 0x03 : 0x00;
-  put_be24(&d[41], c.destination);
-  put_be24(&d[44], c.source);
+  put_be24(&d[call::kLcDestination], c.destination);
+  put_be24(&d[call::kLcSource], c.source);
 }
 
 }  // namespace
@@ -138,18 +138,18 @@ Bytes peer_request(uint8_t opcode, uint32_t peer_id, const Key& key) {
 
 CallFields parse_call(const Bytes& d) {
   CallFields c;
-  if (d.size() < 31) return c;
-  c.opcode = d[0];
-  c.peer = be32(&d[1]);
-  c.call_sequence = d[5];
-  c.source = be24(&d[6]);
-  c.destination = be24(&d[9]);
-  std::memcpy(c.tag, &d[13], 4);
-  c.flags = d[17];
-  c.rtp_marker_type = d[19];
-  c.rtp_sequence = static_cast<uint16_t>(d[20] << 8 | d[21]);
-  c.rtp_timestamp = be32(&d[22]);
-  c.burst_type = d[30] & 0x3F;
+  if (d.size() < call::kPrefixLength) return c;
+  c.opcode = d[call::kOpcode];
+  c.peer = be32(&d[call::kPeer]);
+  c.call_sequence = d[call::kCallSequence];
+  c.source = be24(&d[call::kSource]);
+  c.destination = be24(&d[call::kDestination]);
+  std::memcpy(c.tag, &d[call::kTag], 4);
+  c.flags = d[call::kFlags];
+  c.rtp_marker_type = d[call::kRtpMarkerType];
+  c.rtp_sequence = static_cast<uint16_t>(d[call::kRtpSequence] << 8 | d[call::kRtpSequence + 1]);
+  c.rtp_timestamp = be32(&d[call::kRtpTimestamp]);
+  c.burst_type = d[call::kBurstType] & call::kBurstTypeMask;
   return c;
 }
 
@@ -185,7 +185,7 @@ Bytes voice_header(const CallFields& c, const Key& key) {
   Bytes d = call_prefix(h, 56);
   put_lc_block(d, h, 0x80, 0x0B);
   const uint8_t tail[6] = {0x00, 0x11, 0x01, 0x36, 0x04, 0xCD};
-  std::memcpy(&d[50], tail, 6);
+  std::memcpy(&d[call::kLcTail], tail, 6);
   append_signature(d, key);
   return d;
 }
@@ -193,12 +193,12 @@ Bytes voice_header(const CallFields& c, const Key& key) {
 Bytes voice_terminator(const CallFields& c, const Key& key) {
   CallFields t = c;
   t.burst_type = kVoiceTerminator;
-  t.flags = static_cast<uint8_t>(c.flags | 0x40);
-  t.rtp_marker_type = 0x5E;
+  t.flags = static_cast<uint8_t>(c.flags | call::kFlagsEnd);
+  t.rtp_marker_type = call::kMarkerEnd;
   Bytes d = call_prefix(t, 54);
   put_lc_block(d, t, 0xC0, 0x0A);
   const uint8_t tail[4] = {0x00, 0x12, 0x05, 0x0C};
-  std::memcpy(&d[50], tail, 4);
+  std::memcpy(&d[call::kLcTail], tail, 4);
   append_signature(d, key);
   return d;
 }
@@ -209,22 +209,30 @@ unsigned burst_length(unsigned position) {
   return 57;
 }
 
+const uint8_t* burst_fixed_bytes(unsigned position) {
+  static const uint8_t fixed[6][call::kBurstFixedLength] = {{},
+                                                            {0x05, 0x03, 0x0A, 0x03, 0x12},
+                                                            {0x03, 0x0A, 0x00, 0x00, 0x16},
+                                                            {0x0F, 0x06, 0x35, 0x0A, 0x16},
+                                                            {},
+                                                            {0x00, 0x00, 0x00, 0x00, 0x10}};
+  return position < 6 && position != 0 && position != 4 ? fixed[position] : nullptr;
+}
+
 Bytes voice_burst(const CallFields& c, unsigned position, const VoiceField& voice, const Key& key) {
   CallFields b = c;
   b.burst_type = 0x8A;
-  b.rtp_marker_type = 0x5D;
+  b.rtp_marker_type = call::kMarkerVoice;
   Bytes d = call_prefix(b, burst_length(position));
-  d[31] = static_cast<uint8_t>(burst_length(position) - 32);
-  d[32] = position == 0 ? 0x40 : 0x06;
-  std::memcpy(&d[33], voice.data(), voice.size());
+  d[call::kBurstLength] = static_cast<uint8_t>(burst_length(position) - 32);
+  d[call::kBurstFlag] = position == 0 ? call::kBurstFlagA : 0x06;
+  std::memcpy(&d[call::kVoiceField], voice.data(), voice.size());
   if (position == 4) {
-    put_be24(&d[59], c.destination);
-    put_be24(&d[62], c.source);
-    d[65] = 0x14;
-  } else if (position != 0) {
-    static const uint8_t fixed[6][5] = {{}, {0x05, 0x03, 0x0A, 0x03, 0x12}, {0x03, 0x0A, 0x00, 0x00, 0x16},
-                                        {0x0F, 0x06, 0x35, 0x0A, 0x16}, {}, {0x00, 0x00, 0x00, 0x00, 0x10}};
-    std::memcpy(&d[52], fixed[position], 5);
+    put_be24(&d[call::kBurstEDestination], c.destination);
+    put_be24(&d[call::kBurstESource], c.source);
+    d[call::kBurstETail] = 0x14;
+  } else if (const uint8_t* fixed = burst_fixed_bytes(position)) {
+    std::memcpy(&d[call::kBurstFixed], fixed, call::kBurstFixedLength);
   }
   append_signature(d, key);
   return d;
@@ -235,8 +243,8 @@ Bytes data_packet(const CallFields& c, uint8_t data_type, const uint8_t* block16
   p.opcode = kData;
   p.burst_type = data_type;
   Bytes d = call_prefix(p, 54);
-  d[31] = 0x16;
-  if (block16) std::memcpy(&d[38], block16, 16);
+  d[call::kDataLength] = 0x16;
+  if (block16) std::memcpy(&d[call::kDataBlock], block16, 16);
   append_signature(d, key);
   return d;
 }

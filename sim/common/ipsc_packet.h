@@ -3,6 +3,7 @@
 // the 10-byte HMAC-SHA1 trailer, the control packets it answers with, and
 // the voice and data datagrams of timeslot-2 calls.
 #include <array>
+#include <cstddef>
 #include <cstdint>
 #include <vector>
 
@@ -42,6 +43,57 @@ enum Opcode : uint8_t {
 
 enum BurstType : uint8_t { kVoiceHeader = 0x01, kVoiceTerminator = 0x02, kDataHeader = 0x06, kDataBlock = 0x08, kVoiceBurst = 0x0A };
 
+// Byte offsets of a call datagram (voice and data): the call fields, the
+// RTP header from kRtpVersion on, and the burst type; what follows depends
+// on the burst type.
+namespace call {
+constexpr size_t kOpcode = 0;
+constexpr size_t kPeer = 1;          // 4 bytes, big-endian, as in every datagram
+constexpr size_t kCallSequence = 5;
+constexpr size_t kSource = 6;        // 3 bytes
+constexpr size_t kDestination = 9;   // 3 bytes
+constexpr size_t kPriority = 12;
+constexpr size_t kTag = 13;          // 4 bytes
+constexpr size_t kFlags = 17;
+constexpr size_t kRtpVersion = 18;
+constexpr size_t kRtpMarkerType = 19;
+constexpr size_t kRtpSequence = 20;  // 2 bytes
+constexpr size_t kRtpTimestamp = 22; // 4 bytes
+constexpr size_t kBurstType = 30;
+constexpr size_t kPrefixLength = 31;
+// Voice header and terminator: the link-control block and its tail.
+constexpr size_t kLcLead = 31;
+constexpr size_t kLcDestination = 41;
+constexpr size_t kLcSource = 44;
+constexpr size_t kLcTail = 50;
+// Voice bursts: the length byte, burst A's flag, the 19-byte voice field,
+// the fixed bytes of B, C, D and F, and burst E's identifiers.
+constexpr size_t kBurstLength = 31;
+constexpr size_t kBurstFlag = 32;
+constexpr size_t kVoiceField = 33;
+constexpr size_t kBurstFixed = 52;
+constexpr size_t kBurstFixedLength = 5;
+constexpr size_t kBurstEDestination = 59;
+constexpr size_t kBurstESource = 62;
+constexpr size_t kBurstETail = 65;
+// Data packets: the block length byte and the 16-byte block.
+constexpr size_t kDataLength = 31;
+constexpr size_t kDataBlock = 38;
+
+constexpr uint8_t kPriorityValue = 0x02;
+constexpr uint8_t kRtpVersionValue = 0x80;
+constexpr uint8_t kMarkerFirstHeader = 0xDD;  // the first header of a call
+constexpr uint8_t kMarkerVoice = 0x5D;        // repeated headers and bursts
+constexpr uint8_t kMarkerEnd = 0x5E;          // the terminator
+constexpr uint8_t kFlagsSlot2 = 0x20;
+constexpr uint8_t kFlagsEnd = 0x40;           // with the timeslot in the terminator
+constexpr uint8_t kBurstFlagA = 0x40;
+constexpr uint8_t kBurstTypeMask = 0x3F;
+// Signed lengths of header and terminator.
+constexpr size_t kHeaderLength = 66;
+constexpr size_t kTerminatorLength = 64;
+}  // namespace call
+
 struct PeerEntry {
   uint32_t id = 0;
   uint32_t address = 0;  // host order, a.b.c.d = a << 24 ...
@@ -61,8 +113,8 @@ struct CallFields {
   uint32_t source = 0;
   uint32_t destination = 0;
   uint8_t tag[4]{};
-  uint8_t flags = 0x20;  // timeslot 2
-  uint8_t rtp_marker_type = 0x5D;
+  uint8_t flags = call::kFlagsSlot2;
+  uint8_t rtp_marker_type = call::kMarkerVoice;
   uint16_t rtp_sequence = 0;
   uint32_t rtp_timestamp = 0;
   uint8_t burst_type = 0;
@@ -82,6 +134,9 @@ Bytes voice_terminator(const CallFields& c, const Key& key);
 Bytes voice_burst(const CallFields& c, unsigned position, const VoiceField& voice, const Key& key);
 // Expected signed length of a received burst at position 0..5.
 unsigned burst_length(unsigned position);
+// The call::kBurstFixedLength fixed bytes of burst B, C, D or F at
+// call::kBurstFixed; nullptr for A and E.
+const uint8_t* burst_fixed_bytes(unsigned position);
 
 // Data call packets (position reports): a data header, then blocks of 16 bytes.
 Bytes data_packet(const CallFields& c, uint8_t data_type, const uint8_t* block16, const Key& key);

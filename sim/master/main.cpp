@@ -285,99 +285,124 @@ class Master {
     return false;
   }
 
+  // A call as the script asked for it.
+  struct CallPlan {
+    simhyt::Header h;
+    bool private_call = false;
+    int bursts = 18, headers = 1, errors = 0, uncorrectable = 0, bunch = 1;
+    int64_t gap = 60000;
+    bool end = true;
+    int call = 0;
+    simdmr::LinkControl lc{};
+  };
+
   bool play_call(const simscript::Command& c) {
     if (!need_bridge(c)) return true;
-    const bool private_call = c.word(0) == "private";
-    simhyt::Header h;
-    h.group = !private_call;
-    h.destination = static_cast<uint32_t>(c.number(1, 9));
-    h.source = static_cast<uint32_t>(c.number(2, 2620002));
-    const int bursts = static_cast<int>(c.option("bursts", 18));
-    const int headers = static_cast<int>(c.option("headers", 1));
-    const int errors = static_cast<int>(c.option("errors", 0));
-    const int uncorrectable = static_cast<int>(c.option("uncorrectable", 0));
-    const int bunch = std::max(1, static_cast<int>(c.option("bunch", 1)));
-    const int64_t gap = c.option("gap_ms", 60) * 1000;
-    const bool end = c.option("end", 1) != 0;
+    CallPlan plan;
+    plan.private_call = c.word(0) == "private";
+    plan.h.group = !plan.private_call;
+    plan.h.destination = static_cast<uint32_t>(c.number(1, 9));
+    plan.h.source = static_cast<uint32_t>(c.number(2, 2620002));
+    plan.bursts = static_cast<int>(c.option("bursts", 18));
+    plan.headers = static_cast<int>(c.option("headers", 1));
+    plan.errors = static_cast<int>(c.option("errors", 0));
+    plan.uncorrectable = static_cast<int>(c.option("uncorrectable", 0));
+    plan.bunch = std::max(1, static_cast<int>(c.option("bunch", 1)));
+    plan.gap = c.option("gap_ms", 60) * 1000;
+    plan.end = c.option("end", 1) != 0;
     simlink::Link link;
     if (!link_of(c, link)) return true;
-    const int call = ++calls_played_;
-    const std::string link_text = simlink::describe(link);
-    log_.say("playing %s call %d: %u -> %u, %d bursts%s%s%s%s", private_call ? "private" : "group", call, h.source,
-             h.destination, bursts, bunch > 1 ? ", bunched" : "", end ? "" : ", no end packet",
-             link.impaired() ? ", link " : "", link.impaired() ? link_text.c_str() : "");
-    log_.event("hyt_call_tx").num("call", call).num("src", h.source).num("dst", h.destination)
-        .flag("private", private_call).num("bursts", bursts).num("bunch", bunch).num("errors", errors)
-        .num("uncorrectable", uncorrectable).flag("end", end).num("first_seq", static_cast<uint16_t>(sequence_ + 1))
-        .flag("impaired", link.impaired()).str("link", link_text);
+    plan.call = ++calls_played_;
+    announce(plan, link);
     // One fate per burst and one for the end packet, which is never lost.
-    std::vector<simlink::Fate> fates =
-        simlink::impair(link, static_cast<size_t>(std::max(0, bursts)) + 1, gap, o_.seed * 7907u + static_cast<uint32_t>(call));
+    std::vector<simlink::Fate> fates = simlink::impair(link, static_cast<size_t>(std::max(0, plan.bursts)) + 1, plan.gap,
+                                                       o_.seed * 7907u + static_cast<uint32_t>(plan.call));
     fates.back().lost = false;
 
-    simdmr::LinkControl lc = simdmr::group_call_lc(h.destination, h.source);
-    if (private_call) lc[0] = 0x03;
-    const simdmr::EmbeddedBlock embedded = simdmr::embedded_lc_encode(lc);
+    plan.lc = simdmr::group_call_lc(plan.h.destination, plan.h.source);
+    if (plan.private_call) plan.lc[0] = 0x03;
+    const simdmr::EmbeddedBlock embedded = simdmr::embedded_lc_encode(plan.lc);
     int64_t due = simclock::now_us() + 1000;
-    h.sequence = ++sequence_;
-    send_at(due, simhyt::build_sync(h), "sync", "", "", call);
-    due += gap;
-    for (int n = 0; n < headers; ++n, due += gap) {
-      h.sequence = ++sequence_;
-      h.kind = simhyt::kKindVoice;
-      h.frame_type = simhyt::kFrameHeader;
-      dmrtest::Burst b = dmrtest::encode_lc_burst(lc.data(), 1, dmrtest::kDataTypeVoiceLcHeader);
-      simhyt::Burst burst;
-      std::copy(b.begin(), b.end(), burst.begin());
-      send_at(due, simhyt::build(h, burst), "header", "", "", call);
+    plan.h.sequence = ++sequence_;
+    send_at(due, simhyt::build_sync(plan.h), "sync", "", "", plan.call);
+    due += plan.gap;
+    for (int n = 0; n < plan.headers; ++n, due += plan.gap) play_lc_burst(plan, due, false, {});
+    for (int n = 0; n < plan.bursts; ++n) {
+      play_voice_burst(plan, n, embedded, due, fates[static_cast<size_t>(n)]);
+      const bool last_of_bunch = (n + 1) % plan.bunch == 0;
+      due += last_of_bunch ? plan.gap * plan.bunch - (plan.bunch - 1) * 100 : 100;
     }
-    for (int n = 0; n < bursts; ++n) {
-      const unsigned position = static_cast<unsigned>(n % 6);
-      std::array<simdmr::AirFrame, 3> air{};
-      std::string expected, injected;
-      for (unsigned k = 0; k < 3; ++k) {
-        const simdmr::VoiceBits v = frames_.next();
-        air[k] = simdmr::encode_frame(v);
-        const bool bad = k == 1 && n >= bursts / 2 && n < bursts / 2 + uncorrectable;
-        if (bad) {
-          simdmr::inject_errors(air[k], 4, 0, static_cast<uint32_t>(n * 3 + k + 1));
-          injected += "U";
-        } else if (k == static_cast<unsigned>(n % 3) && n >= 1 && n <= errors) {
-          simdmr::inject_errors(air[k], 1 + n % 3, n % 4, static_cast<uint32_t>(n * 3 + k + 1));
-          injected += "C";
-        } else {
-          injected += "-";
-        }
-        // An uncorrectable frame is replaced by the last good one.
-        if (!bad) last_delivered_ = v;
-        expected += simdmr::voice_hex(last_delivered_);
-      }
-      uint64_t centre = simhyt::kVoiceSync;
-      if (position > 0) {
-        static constexpr uint8_t lcss[6] = {0, 1, 3, 3, 2, 0};
-        uint32_t signalling = 0;
-        if (position < 5)
-          for (unsigned i = 0; i < 32; ++i) signalling = signalling << 1 | embedded[32 * (position - 1) + i];
-        centre = simhyt::emb_centre(simdmr::emb_encode(1, 0, lcss[position]), signalling);
-      }
-      h.sequence = ++sequence_;
-      h.kind = simhyt::kKindVoice;
-      h.frame_type = simhyt::voice_frame_type(position);
-      send_at(due, simhyt::build(h, simhyt::voice_burst(air, centre)), "voice", expected,
-              injected == "---" ? "" : injected, call, fates[static_cast<size_t>(n)]);
-      const bool last_of_bunch = (n + 1) % bunch == 0;
-      due += last_of_bunch ? gap * bunch - (bunch - 1) * 100 : 100;
-    }
-    if (end) {
-      h.sequence = ++sequence_;
-      h.kind = simhyt::kKindEnd;
-      h.frame_type = simhyt::kFrameTerminator;
-      dmrtest::Burst b = dmrtest::encode_lc_burst(lc.data(), 1, dmrtest::kDataTypeTerminatorLc);
-      simhyt::Burst burst;
-      std::copy(b.begin(), b.end(), burst.begin());
-      send_at(due, simhyt::build(h, burst), "end", "", "", call, fates.back());
-    }
+    if (plan.end) play_lc_burst(plan, due, true, fates.back());
     return true;
+  }
+
+  void announce(const CallPlan& p, const simlink::Link& link) {
+    const std::string link_text = simlink::describe(link);
+    log_.say("playing %s call %d: %u -> %u, %d bursts%s%s%s%s", p.private_call ? "private" : "group", p.call, p.h.source,
+             p.h.destination, p.bursts, p.bunch > 1 ? ", bunched" : "", p.end ? "" : ", no end packet",
+             link.impaired() ? ", link " : "", link.impaired() ? link_text.c_str() : "");
+    log_.event("hyt_call_tx").num("call", p.call).num("src", p.h.source).num("dst", p.h.destination)
+        .flag("private", p.private_call).num("bursts", p.bursts).num("bunch", p.bunch).num("errors", p.errors)
+        .num("uncorrectable", p.uncorrectable).flag("end", p.end).num("first_seq", static_cast<uint16_t>(sequence_ + 1))
+        .flag("impaired", link.impaired()).str("link", link_text);
+  }
+
+  // The voice header (`end` false) or the terminator: the link control in a data burst.
+  void play_lc_burst(CallPlan& p, int64_t due, bool end, simlink::Fate fate) {
+    p.h.sequence = ++sequence_;
+    p.h.kind = end ? simhyt::kKindEnd : simhyt::kKindVoice;
+    p.h.frame_type = end ? simhyt::kFrameTerminator : simhyt::kFrameHeader;
+    const dmrtest::Burst b =
+        dmrtest::encode_lc_burst(p.lc.data(), 1, end ? dmrtest::kDataTypeTerminatorLc : dmrtest::kDataTypeVoiceLcHeader);
+    simhyt::Burst burst;
+    std::copy(b.begin(), b.end(), burst.begin());
+    send_at(due, simhyt::build(p.h, burst), end ? "end" : "header", "", "", p.call, fate);
+  }
+
+  // Voice burst n of the call (A..F over and over): three frames, some with
+  // the bit errors the script asked for, around the sync or the EMB and a
+  // fragment of the embedded LC.
+  void play_voice_burst(CallPlan& p, int n, const simdmr::EmbeddedBlock& embedded, int64_t due, simlink::Fate fate) {
+    const unsigned position = static_cast<unsigned>(n % 6);
+    std::string expected, injected;
+    const std::array<simdmr::AirFrame, 3> air = air_frames(p, n, expected, injected);
+    uint64_t centre = simhyt::kVoiceSync;
+    if (position > 0) {
+      uint32_t signalling = 0;
+      if (position < 5)
+        for (unsigned i = 0; i < simdmr::kFragmentBits; ++i)
+          signalling = signalling << 1 | embedded[simdmr::kFragmentBits * (position - 1) + i];
+      centre = simhyt::emb_centre(simdmr::emb_encode(1, 0, simdmr::kBurstLcss[position]), signalling);
+    }
+    p.h.sequence = ++sequence_;
+    p.h.kind = simhyt::kKindVoice;
+    p.h.frame_type = simhyt::voice_frame_type(position);
+    send_at(due, simhyt::build(p.h, simhyt::voice_burst(air, centre)), "voice", expected,
+            injected == "---" ? "" : injected, p.call, fate);
+  }
+
+  // The air frames of burst n; `expected` gets what the repeater should
+  // hear, `injected` one letter per frame (U uncorrectable, C correctable, - clean).
+  std::array<simdmr::AirFrame, 3> air_frames(const CallPlan& p, int n, std::string& expected, std::string& injected) {
+    std::array<simdmr::AirFrame, 3> air{};
+    for (unsigned k = 0; k < 3; ++k) {
+      const simdmr::VoiceBits v = frames_.next();
+      air[k] = simdmr::encode_frame(v);
+      const bool bad = k == 1 && n >= p.bursts / 2 && n < p.bursts / 2 + p.uncorrectable;
+      if (bad) {
+        simdmr::inject_errors(air[k], 4, 0, static_cast<uint32_t>(n * 3 + k + 1));
+        injected += "U";
+      } else if (k == static_cast<unsigned>(n % 3) && n >= 1 && n <= p.errors) {
+        simdmr::inject_errors(air[k], 1 + n % 3, n % 4, static_cast<uint32_t>(n * 3 + k + 1));
+        injected += "C";
+      } else {
+        injected += "-";
+      }
+      // An uncorrectable frame is replaced by the last good one.
+      if (!bad) last_delivered_ = v;
+      expected += simdmr::voice_hex(last_delivered_);
+    }
+    return air;
   }
 
   bool fuzz(const simscript::Command& c) {

@@ -32,8 +32,24 @@ class VoiceChecker {
     simdmr::EmbeddedBlock block{};
     int64_t start_us = 0;
   };
+  // What one packet turned out to be, and what was wrong with it.
+  struct Seen {
+    std::string kind;
+    int position = -1;  // voice bursts: 0..5 for A..F
+    int errors = 0;     // bit errors corrected in its frames
+    bool ended = false;
+    std::string problems;
+    std::string frames;
+  };
   void finish(int64_t t_us, bool ended);
-  void check_voice(const simhyt::Fields& f, int position, std::string& problems, std::string& frames, int& errors);
+  void open_call(const simhyt::Fields& f, int64_t t_us);
+  void take_sync(const simhyt::Packet& p, const simhyt::Fields& f, int64_t t_us, Seen& s);
+  void take_header(const simhyt::Packet& p, const simhyt::Fields& f, Seen& s);
+  void take_terminator(const simhyt::Fields& f, Seen& s);
+  void take_voice(const simhyt::Fields& f, Seen& s);
+  // Burst A: the voice sync; B..E: EMB and a quarter of the embedded LC; F: EMB and null signalling.
+  void check_centre(const simhyt::Fields& f, int position, std::string& problems);
+  void record(const simhyt::Fields& f, int64_t t_us, const Seen& s);
 
   simlog::EventLog& log_;
   Call call_;

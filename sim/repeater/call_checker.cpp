@@ -14,14 +14,13 @@ const char* kPositionNames = "ABCDEF";
 
 // Position 0..5 of a burst datagram from its length, flag and fixed bytes; -1 if none fits.
 int burst_position(const simipsc::Bytes& d) {
-  if (d.size() == 62 && (d[32] & 0x40)) return 0;
-  if (d.size() == 76) return 4;
-  if (d.size() != 67) return -1;
-  static const uint8_t fixed[4][5] = {{0x05, 0x03, 0x0A, 0x03, 0x12}, {0x03, 0x0A, 0x00, 0x00, 0x16},
-                                      {0x0F, 0x06, 0x35, 0x0A, 0x16}, {0x00, 0x00, 0x00, 0x00, 0x10}};
-  static const int positions[4] = {1, 2, 3, 5};
-  for (int i = 0; i < 4; ++i)
-    if (std::memcmp(&d[52], fixed[i], 5) == 0) return positions[i];
+  using namespace simipsc::call;
+  if (d.size() == simipsc::burst_length(0) + 10 && (d[kBurstFlag] & kBurstFlagA)) return 0;
+  if (d.size() == simipsc::burst_length(4) + 10) return 4;
+  if (d.size() != simipsc::burst_length(1) + 10) return -1;
+  for (unsigned position : {1u, 2u, 3u, 5u})
+    if (std::memcmp(&d[kBurstFixed], simipsc::burst_fixed_bytes(position), kBurstFixedLength) == 0)
+      return static_cast<int>(position);
   return -1;
 }
 
@@ -81,110 +80,133 @@ void CallChecker::finish(int64_t t_us, bool terminated) {
   call_ = Call{};
 }
 
-bool CallChecker::take(const simipsc::Bytes& d, int64_t t_us, uint32_t bridge_id) {
-  std::string problems;
-  const simipsc::CallFields c = simipsc::parse_call(d);
-  if (!simipsc::signature_valid(d, key_)) problem(problems, "signature");
-  if (d.size() < 31) {
-    problem(problems, "short");
-    log_.event_at("moto_voice_rx", t_us).num("len", static_cast<int64_t>(d.size())).str("problems", problems);
-    ++problems_total_;
-    return false;
-  }
-  if (c.peer != bridge_id) problem(problems, "peer id");
-  if (d[12] != 0x02 || d[18] != 0x80 || c.burst_type == 0) problem(problems, "fixed bytes");
-  if (have_timestamp_ && c.rtp_timestamp != last_timestamp_ + 480) problem(problems, "timestamp step");
-  if (have_timestamp_ && static_cast<uint16_t>(c.rtp_sequence - last_sequence_) == 0) problem(problems, "repeated sequence");
+void CallChecker::check_prefix(const simipsc::Bytes& d, const simipsc::CallFields& c, uint32_t bridge_id, Seen& s) {
+  using namespace simipsc::call;
+  if (c.peer != bridge_id) problem(s.problems, "peer id");
+  if (d[kPriority] != kPriorityValue || d[kRtpVersion] != kRtpVersionValue || c.burst_type == 0)
+    problem(s.problems, "fixed bytes");
+  if (have_timestamp_ && c.rtp_timestamp != last_timestamp_ + 480) problem(s.problems, "timestamp step");
+  if (have_timestamp_ && static_cast<uint16_t>(c.rtp_sequence - last_sequence_) == 0)
+    problem(s.problems, "repeated sequence");
   have_timestamp_ = true;
   last_timestamp_ = c.rtp_timestamp;
   last_sequence_ = c.rtp_sequence;
+}
 
-  const uint8_t type = d[30] & 0x3F;
-  std::string kind = "other";
-  int position = -1;
-  bool ended = false;
-  if (type == simipsc::kVoiceHeader) {
-    kind = "header";
-    const bool first = !call_.open || call_.bursts > 0;
-    if (first) {
-      finish(t_us, false);
-      call_.open = true;
-      call_.first = c;
-      call_.start_us = t_us;
-      const uint8_t expected_seq = have_call_sequence_ ? static_cast<uint8_t>(last_call_sequence_ + 1) : 1;
-      if (c.call_sequence != expected_seq) problem(problems, "call sequence");
-      have_call_sequence_ = true;
-      last_call_sequence_ = c.call_sequence;
-    }
-    if (d.size() != 66) problem(problems, "header length");
-    if (c.rtp_marker_type != (first ? 0xDD : 0x5D)) problem(problems, "marker");
-    if (d.size() >= 56 && (simipsc::be24(&d[41]) != c.destination || simipsc::be24(&d[44]) != c.source))
-      problem(problems, "header ids");
-    if (c.flags != 0x20) problem(problems, "flags");
-    ++call_.headers;
-  } else if (type == simipsc::kVoiceBurst) {
-    kind = "burst";
-    position = burst_position(d);
-    if (position < 0) {
-      problem(problems, "burst layout");
-    } else {
-      if (d.size() != simipsc::burst_length(static_cast<unsigned>(position)) + 10) problem(problems, "burst length");
-      if (d[31] != simipsc::burst_length(static_cast<unsigned>(position)) - 32) problem(problems, "byte 31");
-      if (call_.open && position != call_.expected_position) problem(problems, "burst order");
-      call_.expected_position = (position + 1) % 6;
-      if (position == 4 && (simipsc::be24(&d[59]) != c.destination || simipsc::be24(&d[62]) != c.source))
-        problem(problems, "burst E ids");
-      if (!simipsc::voice_padding_zero(&d[33])) problem(problems, "padding bits");
-    }
-    if (c.rtp_marker_type != 0x5D) problem(problems, "marker");
-    if (c.flags != 0x20) problem(problems, "flags");
-    ++call_.bursts;
-  } else if (type == simipsc::kVoiceTerminator) {
-    kind = "terminator";
-    if (d.size() != 64) problem(problems, "terminator length");
-    if (c.rtp_marker_type != 0x5E) problem(problems, "marker");
-    if (c.flags != 0x60) problem(problems, "flags");
-    if (d.size() >= 54 && (simipsc::be24(&d[41]) != c.destination || simipsc::be24(&d[44]) != c.source))
-      problem(problems, "terminator ids");
-    ended = true;
+// A header opens a call unless it repeats the one before it (no burst yet).
+void CallChecker::take_header(const simipsc::Bytes& d, const simipsc::CallFields& c, int64_t t_us, Seen& s) {
+  using namespace simipsc::call;
+  s.kind = "header";
+  const bool first = !call_.open || call_.bursts > 0;
+  if (first) {
+    finish(t_us, false);
+    call_.open = true;
+    call_.first = c;
+    call_.start_us = t_us;
+    const uint8_t expected_seq = have_call_sequence_ ? static_cast<uint8_t>(last_call_sequence_ + 1) : 1;
+    if (c.call_sequence != expected_seq) problem(s.problems, "call sequence");
+    have_call_sequence_ = true;
+    last_call_sequence_ = c.call_sequence;
+  }
+  if (d.size() != kHeaderLength) problem(s.problems, "header length");
+  if (c.rtp_marker_type != (first ? kMarkerFirstHeader : kMarkerVoice)) problem(s.problems, "marker");
+  if (d.size() >= kLcTail + 6 && (simipsc::be24(&d[kLcDestination]) != c.destination ||
+                                  simipsc::be24(&d[kLcSource]) != c.source))
+    problem(s.problems, "header ids");
+  if (c.flags != kFlagsSlot2) problem(s.problems, "flags");
+  ++call_.headers;
+}
+
+void CallChecker::take_burst(const simipsc::Bytes& d, const simipsc::CallFields& c, int64_t t_us, Seen& s) {
+  using namespace simipsc::call;
+  s.kind = "burst";
+  s.position = burst_position(d);
+  if (s.position < 0) {
+    problem(s.problems, "burst layout");
   } else {
-    problem(problems, "burst type");
+    const unsigned position = static_cast<unsigned>(s.position);
+    if (d.size() != simipsc::burst_length(position) + 10) problem(s.problems, "burst length");
+    if (d[kBurstLength] != simipsc::burst_length(position) - 32) problem(s.problems, "byte 31");
+    if (call_.open && s.position != call_.expected_position) problem(s.problems, "burst order");
+    call_.expected_position = (s.position + 1) % 6;
+    if (position == 4 && (simipsc::be24(&d[kBurstEDestination]) != c.destination ||
+                          simipsc::be24(&d[kBurstESource]) != c.source))
+      problem(s.problems, "burst E ids");
+    if (!simipsc::voice_padding_zero(&d[kVoiceField])) problem(s.problems, "padding bits");
   }
-  if (call_.open && kind != "header") {
-    const simipsc::CallFields& f = call_.first;
-    if (c.opcode != f.opcode || c.source != f.source || c.destination != f.destination ||
-        c.call_sequence != f.call_sequence || std::memcmp(c.tag, f.tag, 4) != 0)
-      problem(problems, "call fields changed");
-  }
-  if (!call_.open && kind == "burst") problem(problems, "burst without header");
+  if (c.rtp_marker_type != kMarkerVoice) problem(s.problems, "marker");
+  if (c.flags != kFlagsSlot2) problem(s.problems, "flags");
+  ++call_.bursts;
+  if (!call_.open) problem(s.problems, "burst without header");
+  // The frames, and the grid on air: a slot the bridge had nothing for is
+  // filled with silence.
+  if (d.size() < kVoiceField + simipsc::VoiceField().size()) return;
+  const auto voice = simipsc::unpack_voice(&d[kVoiceField]);
+  for (const auto& v : voice) s.frames += simdmr::voice_hex(v);
+  s.silence = std::all_of(voice.begin(), voice.end(), simdmr::is_silence);
+  if (s.silence) ++call_.filled;
+  if (call_.last_burst_us >= 0) call_.gaps_us.push_back(t_us - call_.last_burst_us);
+  call_.last_burst_us = t_us;
+}
 
-  std::string frames;
-  bool silence = false;
-  if (kind == "burst" && d.size() >= 52) {
-    const auto voice = simipsc::unpack_voice(&d[33]);
-    for (const auto& v : voice) frames += simdmr::voice_hex(v);
-    silence = std::all_of(voice.begin(), voice.end(), simdmr::is_silence);
-    if (silence) ++call_.filled;
-    if (call_.last_burst_us >= 0) call_.gaps_us.push_back(t_us - call_.last_burst_us);
-    call_.last_burst_us = t_us;
-  }
+void CallChecker::take_terminator(const simipsc::Bytes& d, const simipsc::CallFields& c, Seen& s) {
+  using namespace simipsc::call;
+  s.kind = "terminator";
+  if (d.size() != kTerminatorLength) problem(s.problems, "terminator length");
+  if (c.rtp_marker_type != kMarkerEnd) problem(s.problems, "marker");
+  if (c.flags != (kFlagsSlot2 | kFlagsEnd)) problem(s.problems, "flags");
+  if (d.size() >= kLcTail + 4 && (simipsc::be24(&d[kLcDestination]) != c.destination ||
+                                  simipsc::be24(&d[kLcSource]) != c.source))
+    problem(s.problems, "terminator ids");
+  s.ended = true;
+}
+
+// Bursts and terminator carry the fields of the header that opened the call.
+void CallChecker::check_same_call(const simipsc::CallFields& c, Seen& s) {
+  if (!call_.open || s.kind == "header") return;
+  const simipsc::CallFields& f = call_.first;
+  if (c.opcode != f.opcode || c.source != f.source || c.destination != f.destination ||
+      c.call_sequence != f.call_sequence || std::memcmp(c.tag, f.tag, 4) != 0)
+    problem(s.problems, "call fields changed");
+}
+
+void CallChecker::record(const simipsc::Bytes& d, const simipsc::CallFields& c, int64_t t_us, const Seen& s) {
   ++call_.datagrams;
-  if (!problems.empty()) {
+  if (!s.problems.empty()) {
     ++call_.problems;
     ++problems_total_;
-    log_.say("voice datagram seq %u (%s, %zu bytes): %s", c.rtp_sequence, kind.c_str(), d.size(), problems.c_str());
+    log_.say("voice datagram seq %u (%s, %zu bytes): %s", c.rtp_sequence, s.kind.c_str(), d.size(), s.problems.c_str());
   }
-  {
-    auto e = log_.event_at("moto_voice_rx", t_us);
-    e.str("kind", kind).num("seq", c.rtp_sequence).num("len", static_cast<int64_t>(d.size()));
-    e.num("call_seq", c.call_sequence).num("marker", c.rtp_marker_type).num("ts", c.rtp_timestamp);
-    e.num("src", c.source).num("dst", c.destination).flag("private", c.opcode == simipsc::kPrivateVoice);
-    if (position >= 0) e.str("pos", std::string(1, kPositionNames[position]));
-    if (!frames.empty()) e.str("frames", frames);
-    if (silence) e.flag("silence", true);
-    e.str("problems", problems);
+  auto e = log_.event_at("moto_voice_rx", t_us);
+  e.str("kind", s.kind).num("seq", c.rtp_sequence).num("len", static_cast<int64_t>(d.size()));
+  e.num("call_seq", c.call_sequence).num("marker", c.rtp_marker_type).num("ts", c.rtp_timestamp);
+  e.num("src", c.source).num("dst", c.destination).flag("private", c.opcode == simipsc::kPrivateVoice);
+  if (s.position >= 0) e.str("pos", std::string(1, kPositionNames[s.position]));
+  if (!s.frames.empty()) e.str("frames", s.frames);
+  if (s.silence) e.flag("silence", true);
+  e.str("problems", s.problems);
+}
+
+bool CallChecker::take(const simipsc::Bytes& d, int64_t t_us, uint32_t bridge_id) {
+  Seen s;
+  const simipsc::CallFields c = simipsc::parse_call(d);
+  if (!simipsc::signature_valid(d, key_)) problem(s.problems, "signature");
+  if (d.size() < simipsc::call::kPrefixLength) {
+    problem(s.problems, "short");
+    log_.event_at("moto_voice_rx", t_us).num("len", static_cast<int64_t>(d.size())).str("problems", s.problems);
+    ++problems_total_;
+    return false;
   }
-  if (ended) {
+  check_prefix(d, c, bridge_id, s);
+  switch (d[simipsc::call::kBurstType] & simipsc::call::kBurstTypeMask) {
+    case simipsc::kVoiceHeader: take_header(d, c, t_us, s); break;
+    case simipsc::kVoiceBurst: take_burst(d, c, t_us, s); break;
+    case simipsc::kVoiceTerminator: take_terminator(d, c, s); break;
+    default: problem(s.problems, "burst type");
+  }
+  check_same_call(c, s);
+  record(d, c, t_us, s);
+  if (s.ended) {
     if (!call_.open) {
       call_.open = true;
       call_.first = c;
@@ -192,7 +214,7 @@ bool CallChecker::take(const simipsc::Bytes& d, int64_t t_us, uint32_t bridge_id
     }
     finish(t_us, true);
   }
-  return ended;
+  return s.ended;
 }
 
 }  // namespace simrepeater

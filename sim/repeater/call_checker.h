@@ -32,7 +32,23 @@ class CallChecker {
     int64_t last_burst_us = -1;
     std::vector<int64_t> gaps_us;  // between consecutive burst datagrams, in arrival order
   };
-  void problem(std::string& list, const std::string& what);
+  // What one datagram turned out to be, and what was wrong with it.
+  struct Seen {
+    std::string kind = "other";
+    int position = -1;  // bursts: 0..5 for A..F
+    bool ended = false;
+    std::string problems;
+    std::string frames;
+    bool silence = false;
+  };
+  static void problem(std::string& list, const std::string& what);
+  // The call fields and RTP header every voice datagram carries.
+  void check_prefix(const simipsc::Bytes& d, const simipsc::CallFields& c, uint32_t bridge_id, Seen& s);
+  void take_header(const simipsc::Bytes& d, const simipsc::CallFields& c, int64_t t_us, Seen& s);
+  void take_burst(const simipsc::Bytes& d, const simipsc::CallFields& c, int64_t t_us, Seen& s);
+  void take_terminator(const simipsc::Bytes& d, const simipsc::CallFields& c, Seen& s);
+  void check_same_call(const simipsc::CallFields& c, Seen& s);
+  void record(const simipsc::Bytes& d, const simipsc::CallFields& c, int64_t t_us, const Seen& s);
   void finish(int64_t t_us, bool terminated);
 
   simlog::EventLog& log_;
