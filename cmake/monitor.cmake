@@ -51,6 +51,14 @@ foreach(test_source ${MONITOR_TEST_SOURCES})
   endif()
 endforeach()
 
+# Under qemu-user, Debian's cpp-httplib server never gets to accept a
+# connection (a bare server of a few lines hangs the same way), so the
+# cross trees' test run leaves the server out; the boards themselves run
+# the package's own check of the installed monitor.
+if(CMAKE_CROSSCOMPILING AND TARGET monitor_http_test)
+  target_compile_definitions(monitor_http_test PRIVATE MONITOR_SERVER_UNTESTABLE="under the cross build's emulator")
+endif()
+
 if(TARGET monitor_bench)
   target_link_libraries(monitor_bench PRIVATE monitor_service)
   target_compile_definitions(monitor_bench PRIVATE MONITOR_TEST_DATA="${PROJECT_SOURCE_DIR}/tests/data/monitor")

@@ -282,6 +282,7 @@ bool BridgeModel::apply(const LogEvent& e, int64_t time) {
     case LineKind::kNetReceive:
       // Only timeslot 2 is relayed.
       if (n[2] != 2) return false;
+      if (receiving_source_ != n[0] || receiving_destination_ != n[1]) early_gaps_ = early_out_of_order_ = 0;
       receiving_source_ = n[0];
       receiving_destination_ = n[1];
       if (net_call && net_call->source == 0) {
@@ -293,6 +294,7 @@ bool BridgeModel::apply(const LogEvent& e, int64_t time) {
     case LineKind::kNetReceiveEnd:
       if (n[2] != 2) return false;
       receiving_source_ = receiving_destination_ = 0;
+      early_gaps_ = early_out_of_order_ = 0;
       return false;
     case LineKind::kNetCallStart:
       end_call(&net_call, EndedBy::kTimeout, true);
@@ -303,6 +305,9 @@ bool BridgeModel::apply(const LogEvent& e, int64_t time) {
         c.destination = receiving_destination_;
         c.call_number = n[0];
         c.without_start = !e.flag;
+        c.sequence_gaps = early_gaps_;
+        c.out_of_order = early_out_of_order_;
+        early_gaps_ = early_out_of_order_ = 0;
         start_call(&net_call, c);
       }
       break;
@@ -330,12 +335,18 @@ bool BridgeModel::apply(const LogEvent& e, int64_t time) {
       break;
     case LineKind::kSequenceGap:
       ++counters.sequence_gaps;
-      if (net_call) ++net_call->sequence_gaps;
+      if (net_call)
+        ++net_call->sequence_gaps;
+      else if (receiving_source_ != 0)
+        ++early_gaps_;
       note("sequence_gap");
       break;
     case LineKind::kOutOfOrder:
       ++counters.out_of_order;
-      if (net_call) ++net_call->out_of_order;
+      if (net_call)
+        ++net_call->out_of_order;
+      else if (receiving_source_ != 0)
+        ++early_out_of_order_;
       note("out_of_order");
       break;
     case LineKind::kDoubledId:

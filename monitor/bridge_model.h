@@ -134,6 +134,9 @@ class BridgeModel {
   // Source and destination of the network call the voice thread is
   // receiving ("RX SLOT=2 ..."), for the "PTT ON" that follows.
   int64_t receiving_source_ = 0, receiving_destination_ = 0;
+  // Sequence errors of a call's first packets, printed before its "PTT ON"
+  // (a call that starts without its header starts on a later burst).
+  int64_t early_gaps_ = 0, early_out_of_order_ = 0;
   int current_peer_ = -1;
 };
 

@@ -1,9 +1,9 @@
 #include "resident_pages.h"
 
+#include <link.h>
 #include <sys/mman.h>
+#include <unistd.h>
 
-#include <cstdio>
-#include <cstdlib>
 #include <cstring>
 
 namespace monitor {
@@ -13,52 +13,34 @@ namespace {
 constexpr const char* kUnusedLibraries[] = {"/libcrypto.so", "/libssl.so", "/libbrotlienc.so", "/libbrotlidec.so",
                                             "/libbrotlicommon.so", "/libz.so"};
 
-struct Mapping {
-  unsigned long start = 0, end = 0;
-  bool candidate = false;
-  bool dirty = false;
-  size_t resident_kb = 0;
-};
-
-size_t release(const Mapping& m) {
-  if (!m.candidate || m.dirty || m.resident_kb == 0) return 0;
-  if (madvise(reinterpret_cast<void*>(m.start), m.end - m.start, MADV_DONTNEED) != 0) return 0;
-  return m.resident_kb;
+int release_object(dl_phdr_info* info, size_t, void* released_kb) {
+  const char* name = info->dlpi_name;
+  if (!name) return 0;
+  bool unused = false;
+  for (const char* library : kUnusedLibraries) unused |= std::strstr(name, library) != nullptr;
+  if (!unused) return 0;
+  const uintptr_t page = static_cast<uintptr_t>(sysconf(_SC_PAGESIZE));
+  for (int i = 0; i < info->dlpi_phnum; ++i) {
+    const ElfW(Phdr)& ph = info->dlpi_phdr[i];
+    // Loaded and never writable: text and read-only data, exactly as in the
+    // file. The relocated read-only data lies in a writable segment and is
+    // left alone. Whole pages inside the segment only.
+    if (ph.p_type != PT_LOAD || (ph.p_flags & PF_W) != 0) continue;
+    const uintptr_t start = (info->dlpi_addr + ph.p_vaddr + page - 1) & ~(page - 1);
+    const uintptr_t end = (info->dlpi_addr + ph.p_vaddr + ph.p_memsz) & ~(page - 1);
+    if (end <= start) continue;
+    if (madvise(reinterpret_cast<void*>(start), end - start, MADV_DONTNEED) == 0)
+      *static_cast<size_t*>(released_kb) += (end - start) / 1024;
+  }
+  return 0;
 }
 
 }  // namespace
 
 size_t release_unused_library_pages() {
-  FILE* smaps = std::fopen("/proc/self/smaps", "r");
-  if (!smaps) return 0;
-  size_t released = 0;
-  Mapping m;
-  char line[512];
-  while (std::fgets(line, sizeof line, smaps)) {
-    unsigned long start = 0, end = 0;
-    char perms[8] = {0};
-    int path_at = 0;
-    if (std::sscanf(line, "%lx-%lx %7s %*s %*s %*s %n", &start, &end, perms, &path_at) == 3 && path_at > 0) {
-      released += release(m);
-      m = Mapping();
-      m.start = start;
-      m.end = end;
-      // Private and not writable: text and read-only data. The relocated
-      // read-only data is dirty and is left alone below.
-      bool named = false;
-      for (const char* name : kUnusedLibraries) named |= std::strstr(line + path_at, name) != nullptr;
-      m.candidate = named && perms[1] == '-' && perms[3] == 'p';
-      continue;
-    }
-    unsigned long kb = 0;
-    if (std::sscanf(line, "Rss: %lu kB", &kb) == 1) m.resident_kb = kb;
-    if ((std::sscanf(line, "Private_Dirty: %lu kB", &kb) == 1 || std::sscanf(line, "Anonymous: %lu kB", &kb) == 1) &&
-        kb > 0)
-      m.dirty = true;
-  }
-  released += release(m);
-  std::fclose(smaps);
-  return released;
+  size_t released_kb = 0;
+  dl_iterate_phdr(release_object, &released_kb);
+  return released_kb;
 }
 
 }  // namespace monitor

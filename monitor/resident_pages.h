@@ -10,7 +10,7 @@
 
 namespace monitor {
 
-// Kibibytes released.
+// Kibibytes of address range handed back (resident or not).
 size_t release_unused_library_pages();
 
 }  // namespace monitor

@@ -16,6 +16,9 @@ namespace {
 class MonitorHttp : public ::testing::Test {
  protected:
   void SetUp() override {
+#ifdef MONITOR_SERVER_UNTESTABLE
+    GTEST_SKIP() << "the HTTP server is not run " MONITOR_SERVER_UNTESTABLE;
+#endif
     port_ = http_.bind("127.0.0.1", 0);
     ASSERT_GT(port_, 0);
     server_ = std::thread([this] { http_.run(); });

@@ -5,7 +5,8 @@
 # time-out, a repeater restart, peer requests, RDAC answers and random
 # datagrams). Run as root from the source tree after building the daemon and
 # the simulated peers into BUILD (default build/monitor). Private network
-# only (192.0.2.0/24 in namespaces made and removed here).
+# only (192.0.2.0/24 in namespaces made and removed here). A second argument
+# (demo or rich) captures that run only.
 set -euo pipefail
 cd "$(dirname "$0")/../../.."
 build="${1:-build/monitor}"
@@ -50,7 +51,8 @@ run() {
   echo "$name: $(wc -c <"$out/$name-daemon.log") bytes of daemon log"
 }
 
-run demo 'wait registered 20
+only="${2:-}"
+[ -z "$only" ] || [ "$only" = demo ] && run demo 'wait registered 20
 wait keepalive 15
 sleep 2
 call group 9 2620001 bursts=24
@@ -66,7 +68,7 @@ wait rdac 40 count=4
 sleep 1
 quit' c0ffee00112233445566778899aabbccddeeff01 '' 90
 
-run rich 'wait registered 20
+[ -z "$only" ] || [ "$only" = rich ] && run rich 'wait registered 20
 wait keepalive 15
 sleep 1
 call private 2620100 2620001 bursts=12
@@ -75,12 +77,12 @@ peer_request 0x98 262777
 sleep 16
 position 2620001 5057 mode=1
 sleep 1
+fuzz 1 count=40
+sleep 1
 restart 26
-wait registered 40
-wait keepalive 15
-call group 9 2620007 bursts=6
-sleep 2
-fuzz 1 count=40' 'wait login 30
+sleep 28
+wait keepalive 20
+call group 9 2620007 bursts=6' 'wait login 30
 wait hyt_call 30
 sleep 0.5
 call private 2620001 2620002 bursts=12
@@ -95,3 +97,4 @@ sleep 45
 fuzz 1 count=40
 sleep 3
 quit' 5a5b5c5d5e5f60616263646566676869707172ab $'JitterBuffer=auto\n' 110 --rdac-answers 25,24
+exit 0
