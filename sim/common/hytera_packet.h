@@ -38,6 +38,21 @@ constexpr size_t kSyncTalker[3] = {38, 40, 42};
 
 constexpr uint8_t kSlot2 = 0x22;
 
+// The 66-byte location record the bridge sends the master for a position
+// report: ASCII fields at fixed offsets.
+namespace location {
+constexpr size_t kLength = 66;
+constexpr size_t kPeerText = 0;   // up to 15 characters, NUL-padded
+constexpr size_t kPeerTextLength = 15;
+constexpr size_t kMarkQ = 6;      // 'Q'
+constexpr size_t kSource = 25;    // 3 bytes, big-endian
+constexpr size_t kLatitude = 43;  // 9 characters
+constexpr size_t kLongitude = 53; // 9 characters
+constexpr size_t kCoordinateLength = 9;
+constexpr size_t kMark2 = 62;     // '2'
+constexpr size_t kMode = 63;
+}  // namespace location
+
 enum PacketKind : uint8_t { kKindVoice = 0x01, kKindSync = 0x02, kKindEnd = 0x03 };
 enum FrameType : uint8_t {
   kFrameHeader = 0x11,

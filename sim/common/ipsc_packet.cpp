@@ -37,14 +37,11 @@ Bytes call_prefix(const CallFields& c, size_t length) {
 
 // Link-control block of header and terminator: options, destination, source.
 void put_lc_block(Bytes& d, const CallFields& c, uint8_t lead, uint8_t words) {
+  static const uint8_t options[4] = {0x84, 0x0A, 0x00, 0x60};
   d[call::kLcLead] = lead;
-  d[32] = 0;
-  d[33] = words;
-  d[34] = 0x84;
-  d[35] = 0x0A;
-  d[36] = 0x00;
-  d[37] = 0x60;
-  d[38] = c.opcode == kPrivateVoice ? 0x03 : 0x00;
+  d[call::kLcWords] = words;
+  std::memcpy(&d[call::kLcOptions], options, sizeof options);
+  d[call::kLcCallType] = c.opcode == kPrivateVoice ? 0x03 : 0x00;
   put_be24(&d[call::kLcDestination], c.destination);
   put_be24(&d[call::kLcSource], c.source);
 }

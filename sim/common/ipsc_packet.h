@@ -63,6 +63,9 @@ constexpr size_t kBurstType = 30;
 constexpr size_t kPrefixLength = 31;
 // Voice header and terminator: the link-control block and its tail.
 constexpr size_t kLcLead = 31;
+constexpr size_t kLcWords = 33;
+constexpr size_t kLcOptions = 34;  // 4 bytes
+constexpr size_t kLcCallType = 38;
 constexpr size_t kLcDestination = 41;
 constexpr size_t kLcSource = 44;
 constexpr size_t kLcTail = 50;

@@ -6,6 +6,7 @@
 #include <arpa/inet.h>
 
 #include <algorithm>
+#include <cstddef>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -158,7 +159,7 @@ class Master {
       if (checker_.take(p, t)) rt_.saw("hyt_call");
       return;
     }
-    if (d.size() == 66) {
+    if (d.size() == simhyt::location::kLength) {
       position(d, t);
       return;
     }
@@ -169,12 +170,16 @@ class Master {
 
   void position(const std::vector<uint8_t>& d, int64_t t) {
     ++positions_;
-    const std::string lat(d.begin() + 43, d.begin() + 52), lon(d.begin() + 53, d.begin() + 62);
-    const std::string mode(1, static_cast<char>(d[63]));
+    using namespace simhyt::location;
+    const auto field = [&](size_t at, size_t length) {
+      return std::string(d.begin() + static_cast<std::ptrdiff_t>(at), d.begin() + static_cast<std::ptrdiff_t>(at + length));
+    };
+    const std::string lat = field(kLatitude, kCoordinateLength), lon = field(kLongitude, kCoordinateLength);
+    const std::string mode(1, static_cast<char>(d[kMode]));
     std::string peer;
-    for (size_t i = 0; i < 15 && d[i]; ++i) peer += static_cast<char>(d[i]);
-    const uint32_t src = static_cast<uint32_t>(d[25]) << 16 | d[26] << 8 | d[27];
-    const bool layout_ok = d[62] == '2' && d[6] == 'Q';
+    for (size_t i = 0; i < kPeerTextLength && d[kPeerText + i]; ++i) peer += static_cast<char>(d[kPeerText + i]);
+    const uint32_t src = static_cast<uint32_t>(d[kSource]) << 16 | d[kSource + 1] << 8 | d[kSource + 2];
+    const bool layout_ok = d[kMark2] == '2' && d[kMarkQ] == 'Q';
     log_.say("position record: peer text \"%s\", source %u, lat %s lon %s mode %s%s", peer.c_str(), src, lat.c_str(),
              lon.c_str(), mode.c_str(), layout_ok ? "" : " (layout wrong)");
     log_.event_at("position_rx", t).str("lat", lat).str("lon", lon).str("mode", mode).num("src", src)
@@ -184,13 +189,13 @@ class Master {
 
   void on_rdac_port(const std::vector<uint8_t>& d, const sockaddr_in& from, int64_t t) {
     const int from_port = ntohs(from.sin_port);
-    if (d.size() == 225) {
+    if (d.size() == simmaster::rdac::kLongLength) {
       long_ = simmaster::read_rdac_long(d);
       have_long_ = true;
       log_.event_at("rdac_rx", t).num("len", 225).num("from_port", from_port).flag("layout_ok", long_.layout_ok);
       return;
     }
-    if (d.size() == 71 && have_long_) {
+    if (d.size() == simmaster::rdac::kShortLength && have_long_) {
       have_long_ = false;
       const simmaster::RdacShort s = simmaster::read_rdac_short(d);
       ++announcements_;
