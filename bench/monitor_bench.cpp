@@ -40,7 +40,8 @@ void BM_ReaderLines(benchmark::State& state) {
   monitor::SharedState shared;
   monitor::LogIngest ingest(shared);
   for (auto _ : state) {
-    for (size_t at = 0; at < log.size(); at += 16384) ingest.feed(log.data() + at, std::min<size_t>(16384, log.size() - at));
+    for (size_t at = 0; at < log.size(); at += 16384)
+      ingest.feed(log.data() + at, std::min<size_t>(16384, log.size() - at));
   }
   state.SetItemsProcessed(static_cast<int64_t>(state.iterations() * lines));
   state.counters["lines_per_pass"] = static_cast<double>(lines);

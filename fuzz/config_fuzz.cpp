@@ -67,8 +67,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   size_t call = strlen(RptrCall);
   FUZZ_CHECK(call == 0 || (call >= 3 && call <= 8));
   // Our peer identifier is only ever replaced by one in 2..0xFFFFFE.
-  uint32_t id = static_cast<uint32_t>(MyBridgeID[0]) << 24 | MyBridgeID[1] << 16 |
-                MyBridgeID[2] << 8 | MyBridgeID[3];
+  uint32_t id = static_cast<uint32_t>(MyBridgeID[0]) << 24 | MyBridgeID[1] << 16 | MyBridgeID[2] << 8 | MyBridgeID[3];
   FUZZ_CHECK(id == 0 || (id >= 2 && id <= 0xFFFFFE));
   return 0;
 }

@@ -22,7 +22,7 @@ struct FuzzRecord {
   unsigned length_code;  // the length byte as it stands (0..255)
   unsigned control;      // the control byte; each target gives it a meaning
   const uint8_t* data;
-  size_t size;           // data bytes actually present (<= length_code)
+  size_t size;  // data bytes actually present (<= length_code)
 };
 
 class FuzzRecords {
@@ -49,8 +49,8 @@ bool fuzz_signature_ok(const unsigned char* datagram, size_t length);
 void fuzz_sign(unsigned char* datagram, size_t length);
 
 // Aborts with a message when cond is false; libFuzzer keeps the input.
-#define FUZZ_CHECK(cond)                                  \
-  do {                                                    \
+#define FUZZ_CHECK(cond)                                       \
+  do {                                                         \
     if (!(cond)) fuzz_check_failed(#cond, __FILE__, __LINE__); \
   } while (0)
 [[noreturn]] void fuzz_check_failed(const char* what, const char* file, int line);

@@ -158,7 +158,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const int timer_before = master_timer;
     const int transmitting_before = transmitting;
     // The receive loop's order: the check right after the receive.
-    if (length >= 0) FUZZ_CHECK(accept_from_master(from_master ? master : stranger, LISTEN_REPEATER_AUDIO_PORT) == from_master);
+    if (length >= 0)
+      FUZZ_CHECK(accept_from_master(from_master ? master : stranger, LISTEN_REPEATER_AUDIO_PORT) == from_master);
     if (length < 0 || from_master) {
       v2m_handle_datagram(length);
     } else {
@@ -168,8 +169,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
     flush_drop_summary(LISTEN_REPEATER_AUDIO_PORT);
     // An "A" echo from the master refreshes a running login timer and never revives a lapsed one.
-    if (from_master && length == 1 && record.data[0] == 'A') FUZZ_CHECK(master_timer == (timer_before > 0 ? 15 : timer_before));
-    else FUZZ_CHECK(master_timer == timer_before);
+    if (from_master && length == 1 && record.data[0] == 'A')
+      FUZZ_CHECK(master_timer == (timer_before > 0 ? 15 : timer_before));
+    else
+      FUZZ_CHECK(master_timer == timer_before);
     FUZZ_CHECK(v2m_seq_num >= 0 && v2m_seq_num <= 255);
     FUZZ_CHECK(transmitting == 0 || transmitting == 1);
     check_sent();

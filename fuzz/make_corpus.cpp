@@ -171,20 +171,20 @@ Sequence position_report(int dot, int blocks) {
   memset(skipped, 'x', sizeof skipped);
   s.add(moto_data(6, nullptr));
   s.add(moto_data(8, skipped));
-  for (int b = 0; b < blocks; ++b)
-    s.add(moto_data(8, reinterpret_cast<const unsigned char*>(text) + 16 * (b % 6)));
+  for (int b = 0; b < blocks; ++b) s.add(moto_data(8, reinterpret_cast<const unsigned char*>(text) + 16 * (b % 6)));
   return s;
 }
 
 void ipsc_seeds() {
   Sequence control;
-  control.add(signed_control({0x91, 0x00, 0x04, 0x03, 0x57, 0x6A}, 16))   // registration reply, 26 bytes
+  control
+      .add(signed_control({0x91, 0x00, 0x04, 0x03, 0x57, 0x6A}, 16))  // registration reply, 26 bytes
       .add(peer_list(2))
-      .add(signed_control({0x97, 0x00, 0x04, 0x03, 0x57, 0x6A}, 14))      // keep-alive reply
-      .add(signed_control({0x96, 0x00, 0x04, 0x03, 0x57, 0x6A}, 14))      // master's keep-alive request
-      .add(signed_control({0x94, 0x00, 0x00, 0x30, 0x39, 0x6A}, 14))      // peer registration request
-      .add(signed_control({0x98, 0x00, 0x00, 0x30, 0x39, 0x6A}, 10))      // peer keep-alive request
-      .add(signed_control({0x97, 0x00, 0x04, 0x03, 0x57}, 6), 63);        // after 1008 empty turns
+      .add(signed_control({0x97, 0x00, 0x04, 0x03, 0x57, 0x6A}, 14))  // keep-alive reply
+      .add(signed_control({0x96, 0x00, 0x04, 0x03, 0x57, 0x6A}, 14))  // master's keep-alive request
+      .add(signed_control({0x94, 0x00, 0x00, 0x30, 0x39, 0x6A}, 14))  // peer registration request
+      .add(signed_control({0x98, 0x00, 0x00, 0x30, 0x39, 0x6A}, 10))  // peer keep-alive request
+      .add(signed_control({0x97, 0x00, 0x04, 0x03, 0x57}, 6), 63);    // after 1008 empty turns
   write_seed("ipsc", "control_exchange", control.bytes());
 
   // The signature check itself (ipsc_fuzz.cpp: control bit 6 leaves a
@@ -213,8 +213,7 @@ void ipsc_seeds() {
   write_seed("ipsc", "group_call", moto_call(MOTO_OPCODE_GROUP_VOICE, 2).bytes());
   write_seed("ipsc", "private_call", moto_call(MOTO_OPCODE_PRIVATE_VOICE, 1).bytes());
   const int dots[] = {17, 19, 25, 20};
-  for (int dot : dots)
-    write_seed("ipsc", "position_report_dot" + std::to_string(dot), position_report(dot, 3).bytes());
+  for (int dot : dots) write_seed("ipsc", "position_report_dot" + std::to_string(dot), position_report(dot, 3).bytes());
   write_seed("ipsc", "position_report_long", position_report(17, 9).bytes());
 }
 
@@ -236,8 +235,7 @@ Bytes hyt_packet(const unsigned char* tmpl, unsigned char kind, unsigned char fr
 }
 
 Bytes hyt_burst(unsigned position, unsigned slot, uint32_t source, const unsigned char* embedded32) {
-  Bytes p = hyt_packet(hyt_voice_template(position), HYT_KIND_VOICE, hyt_voice_frame_type(position), slot,
-                       source);
+  Bytes p = hyt_packet(hyt_voice_template(position), HYT_KIND_VOICE, hyt_voice_frame_type(position), slot, source);
   for (unsigned n = 0; n < 3; ++n) {
     unsigned char voice[49], frame[72];
     voice_bits(voice, 49);
@@ -310,9 +308,9 @@ void hytera_seeds() {
   // Burst F with no call running, and every frame-type code alone.
   write_seed("hytera_voice", "burst_f_without_header", Sequence().add(hyt_burst(6, 2, kSource, nullptr), 60).bytes());
   Sequence codes;
-  const unsigned char all_codes[] = {HYT_FT_SYNC,    HYT_FT_VOICE_HEADER, HYT_FT_TERMINATOR, HYT_FT_BURST_A,
-                                     HYT_FT_BURST_B, HYT_FT_BURST_C,      HYT_FT_BURST_D,    HYT_FT_BURST_E,
-                                     HYT_FT_BURST_F};
+  const unsigned char all_codes[] = {HYT_FT_SYNC,    HYT_FT_VOICE_HEADER, HYT_FT_TERMINATOR,
+                                     HYT_FT_BURST_A, HYT_FT_BURST_B,      HYT_FT_BURST_C,
+                                     HYT_FT_BURST_D, HYT_FT_BURST_E,      HYT_FT_BURST_F};
   for (unsigned char code : all_codes)
     for (unsigned char kind : {HYT_KIND_VOICE, HYT_KIND_SYNC, HYT_KIND_END})
       codes.add(hyt_packet(Voice_hyt3, kind, code, 2, kSource), 10);
@@ -352,8 +350,9 @@ void rdac_seeds() {
   write_seed("rdac", "wrong_lengths_then_offline",
              Sequence().add(short_answer, 1 | 2 | 4).add(long_answer, 1 | 4).add(answer, 4).add(nullptr, 0, 8).bytes());
   // Another host's answer (rdac_fuzz.cpp: control bit 4) during the schedule, then the master's.
-  write_seed("rdac", "other_host_answer",
-             Sequence().add(nullptr, 0, 1 | 2 | 4).add(answer, 1 | 4 | 16).add(answer, 1 | 16).add(answer, 1 | 4).bytes());
+  write_seed(
+      "rdac", "other_host_answer",
+      Sequence().add(nullptr, 0, 1 | 2 | 4).add(answer, 1 | 4 | 16).add(answer, 1 | 16).add(answer, 1 | 4).bytes());
   Sequence full_schedule;
   full_schedule.add(nullptr, 0, 1 | 2 | 4);
   for (int i = 0; i < 5; ++i) full_schedule.add(nullptr, 0, 1 | 4);
@@ -381,8 +380,10 @@ void embedded_seeds() {
   for (unsigned position = 2; position <= 6; ++position) {
     unsigned char centre[48];
     hyt_read_burst_bits(hyt_voice_template(position), HYT_BIT_CENTRE, 48, centre);
-    if (position <= 5) memcpy(centre + 8, block + 32 * (position - 2), 32);
-    else for (int i = 0; i < 32; ++i) centre[8 + i] = static_cast<unsigned char>(i & 1);
+    if (position <= 5)
+      memcpy(centre + 8, block + 32 * (position - 2), 32);
+    else
+      for (int i = 0; i < 32; ++i) centre[8 + i] = static_cast<unsigned char>(i & 1);
     pack_bits(centre, 48, &seed);
   }
   write_seed("embedded_lc", "superframe", seed);

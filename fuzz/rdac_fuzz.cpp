@@ -56,8 +56,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       // the datagram is handed to the answer handler right after it.
       int before = Start_rdac;
       rdac_turn(no_sleep);
-      if (before > 0) FUZZ_CHECK(Start_rdac == (before + 1 > 4 ? 0 : before + 1));
-      else FUZZ_CHECK(Start_rdac == 0);
+      if (before > 0)
+        FUZZ_CHECK(Start_rdac == (before + 1 > 4 ? 0 : before + 1));
+      else
+        FUZZ_CHECK(Start_rdac == 0);
     }
     int before = Start_rdac;
     sockaddr_in sender{};

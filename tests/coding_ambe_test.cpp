@@ -59,7 +59,10 @@ Bits encode(Bits voice, int order) {
   codiere_AMBEplus2_33(f.data(), static_cast<unsigned char>(order), voice.data());
   return f;
 }
-struct Decoded { int err_a, err_b; Bits voice, frame; };
+struct Decoded {
+  int err_a, err_b;
+  Bits voice, frame;
+};
 Decoded decode(Bits frame, int order) {
   Bits out(49, 5);
   char ea = -1, eb = -1;

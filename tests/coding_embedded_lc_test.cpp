@@ -67,8 +67,11 @@ TEST(EmbeddedLc, ChecksumParityAndBlockCheckValues) {
 
   // Every data word: parity as the equations say, the row checks, and every
   // single flipped bit of it is caught.
-  static const int taps[5][7] = {{0, 1, 2, 3, 5, 7, 8}, {1, 2, 3, 4, 6, 8, 9}, {2, 3, 4, 5, 7, 9, 10},
-                                 {0, 1, 2, 4, 6, 7, 10}, {0, 2, 5, 6, 8, 9, 10}};
+  static const int taps[5][7] = {{0, 1, 2, 3, 5, 7, 8},
+                                 {1, 2, 3, 4, 6, 8, 9},
+                                 {2, 3, 4, 5, 7, 9, 10},
+                                 {0, 1, 2, 4, 6, 7, 10},
+                                 {0, 2, 5, 6, 8, 9, 10}};
   for (uint32_t d = 0; d < 2048; ++d) {
     Bits row = bits_of(d << 5, 16);
     ASSERT_EQ(hamming16114encode(row.data(), row.data() + 11), 0);
@@ -158,7 +161,9 @@ TEST(EmbeddedLc, CollectionStateAndSingleFragments) {
   const Octets lc{0, 0, 0, 0, 0x12, 0x34, 0, 0xAB, 0xCD};
   Bits block = encode(lc), zero(32, 0), last = bits_of(1u, 32);
   Octets out{};
-  auto add = [&](int n, int lcss) { return addData(block.data() + 32 * n, lcss, out.data(), out.data() + 3, out.data() + 6); };
+  auto add = [&](int n, int lcss) {
+    return addData(block.data() + 32 * n, lcss, out.data(), out.data() + 3, out.data() + 6);
+  };
   // Continuation and last fragments out of turn are dropped without a reset.
   for (auto [n, lcss] : {std::pair{3, 2}, {1, 3}, {0, 1}, {1, 3}, {3, 2}}) EXPECT_EQ(add(n, lcss), 2);
   EXPECT_EQ(currentState, 2);
@@ -172,7 +177,8 @@ TEST(EmbeddedLc, CollectionStateAndSingleFragments) {
   EXPECT_EQ(memcmp(rawLC, block.data(), 128), 0);
 
   dataReady = 0;
-  EXPECT_EQ(capture_stdout([&] { EXPECT_EQ(addData(zero.data(), 0, out.data(), out.data() + 3, out.data() + 6), 2); }), "");
+  EXPECT_EQ(capture_stdout([&] { EXPECT_EQ(addData(zero.data(), 0, out.data(), out.data() + 3, out.data() + 6), 2); }),
+            "");
   EXPECT_TRUE(dataReady == 1 && currentState == 0);
   dataReady = 0;
   EXPECT_EQ(capture_stdout([&] { processSingleBlockEmbeddedLC(last.data()); }),

@@ -103,8 +103,7 @@ TEST_F(ConfigTest, CallSignLengthBoundaries) {
   EXPECT_STREQ(RptrCall, "");
   ConfigRun nine = run(with_line("RptrCall", "RptrCall=ABCDEFGHI"));
   EXPECT_EQ(nine.result, 0);
-  EXPECT_NE(nine.output.find("RptrCall [ABCDEFGHI], has more than 8 characters!\n"),
-            std::string::npos);
+  EXPECT_NE(nine.output.find("RptrCall [ABCDEFGHI], has more than 8 characters!\n"), std::string::npos);
   EXPECT_EQ(run(with_line("RptrCall", "RptrCall=ABC")).result, 1);
   EXPECT_STREQ(RptrCall, "ABC");
   EXPECT_EQ(run(with_line("RptrCall", "RptrCall=ABCDEFGH")).result, 1);
@@ -117,8 +116,7 @@ TEST_F(ConfigTest, PortAndIdRanges) {
   EXPECT_NE(low.output.find("Error in RptrPort=[1023] [1024-65535]\n"), std::string::npos);
   EXPECT_EQ(RptrPort, 1023);  // stored even when rejected
   ConfigRun negative = run(with_line("RptrPort", "RptrPort=-5"));
-  EXPECT_NE(negative.output.find("Error in RptrPort=[4294967291] [1024-65535]\n"),
-            std::string::npos);
+  EXPECT_NE(negative.output.find("Error in RptrPort=[4294967291] [1024-65535]\n"), std::string::npos);
   EXPECT_EQ(run(with_line("RptrPort", "RptrPort=1024")).result, 1);
   EXPECT_EQ(run(with_line("RptrPort", "RptrPort=65535")).result, 1);
   EXPECT_EQ(run(with_line("RptrPort", "RptrPort=65536")).result, 0);

@@ -122,8 +122,11 @@ TEST(HyteraTemplates, VoiceBurstCentresCarrySyncAndEmb) {
     const unsigned char* t;
     uint16_t emb;
     uint8_t lcss;
-  } rows[] = {{Voice_hyt2, 0x1391, 1}, {Voice_hyt3, 0x1774, 3}, {Voice_hyt4, 0x1774, 3},
-              {Voice_hyt5, 0x1507, 2}, {Voice_hyt6, 0x11E2, 0}};
+  } rows[] = {{Voice_hyt2, 0x1391, 1},
+              {Voice_hyt3, 0x1774, 3},
+              {Voice_hyt4, 0x1774, 3},
+              {Voice_hyt5, 0x1507, 2},
+              {Voice_hyt6, 0x11E2, 0}};
   for (const auto& r : rows) {
     EXPECT_EQ(emb_of(r.t), r.emb);
     // Colour code 1, PI 0 and the fragment's LCSS, with valid QR(16,7,6) parity.
@@ -184,7 +187,9 @@ TEST(HyteraFields, PrivateCallDiffersOnlyInCallType) {
   hyt_set_call_type(priv.data(), HYT_CALL_PRIVATE);
   EXPECT_EQ(hyt_call_type(priv.data()), 0);
   for (size_t i = 0; i < 72; ++i)
-    if (i != 62) { EXPECT_EQ(priv[i], group[i]) << i; }
+    if (i != 62) {
+      EXPECT_EQ(priv[i], group[i]) << i;
+    }
   EXPECT_EQ(priv[62], 0x00);
 }
 
@@ -196,7 +201,9 @@ TEST(HyteraFields, SourceInsideBurstFieldHighByteFirst) {
   EXPECT_EQ(p[40], 0x34);
   EXPECT_EQ(p[42], 0x56);
   for (size_t i = 0; i < 72; ++i)
-    if (i != 38 && i != 40 && i != 42) { EXPECT_EQ(p[i], before[i]) << i; }
+    if (i != 38 && i != 40 && i != 42) {
+      EXPECT_EQ(p[i], before[i]) << i;
+    }
   EXPECT_EQ(hyt_burst_byte(p.data(), 13), 0x12);
   EXPECT_EQ(hyt_burst_byte(p.data(), 15), 0x34);
   EXPECT_EQ(hyt_burst_byte(p.data(), 17), 0x56);
@@ -220,7 +227,9 @@ TEST(HyteraBurstField, BytePairsAreSwapped) {
   EXPECT_EQ(p[59], 0xA0 + 32);
   EXPECT_EQ(p[58], 0x00);
   for (size_t i = 0; i < 72; ++i)
-    if (i < 26 || i > 59) { EXPECT_EQ(p[i], before[i]) << i; }
+    if (i < 26 || i > 59) {
+      EXPECT_EQ(p[i], before[i]) << i;
+    }
   for (unsigned i = 0; i < 33; ++i) {
     EXPECT_EQ(hyt_burst_offset(i), 26 + (i ^ 1u));
     EXPECT_EQ(hyt_burst_byte(p.data(), i), burst[i]);
@@ -311,8 +320,12 @@ TEST(HyteraBurstField, AmbeFramesSurroundTheCentre) {
   hyt_read_burst_bits(p.data(), 0, 264, bits);
   for (unsigned k = 0; k < 264; ++k) {
     const bool frame2 = (k >= 72 && k < 108) || (k >= 156 && k < 192);
-    if (frame2) { EXPECT_EQ(bits[k], 1) << k; }
-    if (k < 72 || k >= 192) { EXPECT_EQ(bits[k], 0) << k; }
+    if (frame2) {
+      EXPECT_EQ(bits[k], 1) << k;
+    }
+    if (k < 72 || k >= 192) {
+      EXPECT_EQ(bits[k], 0) << k;
+    }
   }
   EXPECT_EQ(centre_of(p.data()), dmrtest::kVoiceSyncBs);
 
@@ -327,7 +340,9 @@ TEST(HyteraBurstField, AmbeFramesSurroundTheCentre) {
   }
   EXPECT_EQ(centre_of(p.data()), dmrtest::kVoiceSyncBs);
   for (size_t i = 0; i < 72; ++i)
-    if (i < 26 || i > 59) { EXPECT_EQ(p[i], Voice_hyt1[i]) << i; }
+    if (i < 26 || i > 59) {
+      EXPECT_EQ(p[i], Voice_hyt1[i]) << i;
+    }
 }
 
 TEST(HyteraBurstField, EmbeddedSignallingLeavesTheEmbAlone) {
@@ -376,7 +391,8 @@ TEST(HyteraLcBursts, HeaderAndTerminatorDecode) {
     EXPECT_NE(source, 0u);
     // The parity is the RS(12,9) remainder under this data type's mask only.
     const auto parity = dmrtest::rs129_parity(d.lc.data());
-    for (int k = 0; k < 3; ++k) EXPECT_EQ(d.check[static_cast<size_t>(k)], parity[static_cast<size_t>(k)] ^ rows[i].mask);
+    for (int k = 0; k < 3; ++k)
+      EXPECT_EQ(d.check[static_cast<size_t>(k)], parity[static_cast<size_t>(k)] ^ rows[i].mask);
     const uint8_t other_mask = rows[i].mask == 0x96 ? 0x99 : 0x96;
     uint8_t octets[12];
     std::memcpy(octets, d.lc.data(), 9);

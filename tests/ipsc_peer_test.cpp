@@ -91,8 +91,10 @@ TEST_F(IpscPeerTest, ControlPacketsCarryOurIdentityAndSignature) {
     const unsigned char* bytes;
     size_t size;
     unsigned char opcode;
-  } packets[] = {{start, sizeof start, 0x90},     {start2, sizeof start2, 0x92},
-                 {start_hb, sizeof start_hb, 0x96}, {peer_95, sizeof peer_95, 0x95},
+  } packets[] = {{start, sizeof start, 0x90},
+                 {start2, sizeof start2, 0x92},
+                 {start_hb, sizeof start_hb, 0x96},
+                 {peer_95, sizeof peer_95, 0x95},
                  {peer_99, sizeof peer_99, 0x99}};
   for (const auto& p : packets) {
     Bytes b(p.bytes, p.bytes + p.size);
@@ -212,8 +214,8 @@ std::vector<int> keep_alive_step(const LoopbackSocket& repeater, const LoopbackS
 TEST_F(IpscPeerTest, RegistrationIsRepeatedUntilTheRepeaterHasTakenIt) {
   const std::vector<int> registration_and_keep_alive = {0x90, 0x96};
   const std::vector<int> keep_alive = {0x96};
-  const std::string retry_line = " Repeater not registered, send registration to IP:127.0.0.1 Port:" +
-                                 std::to_string(repeater_.port()) + "\n";
+  const std::string retry_line =
+      " Repeater not registered, send registration to IP:127.0.0.1 Port:" + std::to_string(repeater_.port()) + "\n";
   std::string log;
   // No reply since start: every step registers again, and says so.
   for (int step = 0; step < 2; ++step) {

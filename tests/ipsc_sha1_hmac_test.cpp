@@ -47,14 +47,11 @@ std::string reference_hmac(const Bytes& key, const unsigned char* data, size_t n
   // OpenSSL refuses null pointers even for empty inputs.
   static const unsigned char nothing = 0;
   const unsigned char* k = key.empty() ? &nothing : key.data();
-  if (HMAC(EVP_sha1(), k, static_cast<int>(key.size()), n ? data : &nothing, n, md, &md_len) ==
-      nullptr)
+  if (HMAC(EVP_sha1(), k, static_cast<int>(key.size()), n ? data : &nothing, n, md, &md_len) == nullptr)
     return "OpenSSL HMAC failed";
   return hex(md, md_len);
 }
-std::string reference_hmac(const Bytes& key, const Bytes& m) {
-  return reference_hmac(key, m.data(), m.size());
-}
+std::string reference_hmac(const Bytes& key, const Bytes& m) { return reference_hmac(key, m.data(), m.size()); }
 
 uint16_t byte_count_while_hashing() {
   uint16_t count;
@@ -71,8 +68,7 @@ TEST(Sha1, ReproducesFips180Vectors) {
   } vectors[] = {
       {"abc", "a9993e364706816aba3e25717850c26c9cd0d89d"},
       {"", "da39a3ee5e6b4b0d3255bfef95601890afd80709"},
-      {"abcdbcdecdefdefgefghfghighijhijkijkljklmklmnlmnomnopnopq",
-       "84983e441c3bd26ebaae4aa1f95129e5e54670f1"},
+      {"abcdbcdecdefdefgefghfghighijhijkijkljklmklmnlmnomnopnopq", "84983e441c3bd26ebaae4aa1f95129e5e54670f1"},
       {"abcdefghbcdefghicdefghijdefghijkefghijklfghijklmghijklmnhijklmnoijklmnopjklmnopqklmnopqrlmn"
        "opqrsmnopqrstnopqrstu",
        "a49b2446a02c645bf419f995b67091253a04a259"},
@@ -97,8 +93,7 @@ TEST(HmacSha1, ReproducesRfc2202Vectors) {
       {repeated(0x0c, 20), text("Test With Truncation"), "4c1a03424b55e07fe7f27be1d58bb9324a9a5a04"},
   };
   for (const auto& v : vectors) {
-    HMACOnce(v.key.data(), static_cast<unsigned char>(v.key.size()), v.data.data(),
-             static_cast<int>(v.data.size()));
+    HMACOnce(v.key.data(), static_cast<unsigned char>(v.key.size()), v.data.data(), static_cast<int>(v.data.size()));
     EXPECT_EQ(digest_hex(), v.mac);
   }
 }
@@ -152,12 +147,10 @@ TEST(HmacSha1, KeyBlockHoldsInnerThenOuterPad) {
   const Bytes data = text("payload");
   for (int round = 0; round < 2; ++round) {  // first compression, then the kept state
     HMACInit(key.data(), 20);
-    for (size_t i = 0; i < 64; ++i)
-      ASSERT_EQ(hmackey[i], (i < 20 ? key[i] : 0) ^ 0x36) << "byte " << i;
+    for (size_t i = 0; i < 64; ++i) ASSERT_EQ(hmackey[i], (i < 20 ? key[i] : 0) ^ 0x36) << "byte " << i;
     HMACBlock(data.data(), static_cast<unsigned char>(data.size()));
     HMACDone();
-    for (size_t i = 0; i < 64; ++i)
-      ASSERT_EQ(hmackey[i], (i < 20 ? key[i] : 0) ^ 0x5c) << "byte " << i;
+    for (size_t i = 0; i < 64; ++i) ASSERT_EQ(hmackey[i], (i < 20 ? key[i] : 0) ^ 0x5c) << "byte " << i;
     EXPECT_EQ(digest_hex(), reference_hmac(key, data));
   }
 }
@@ -189,8 +182,8 @@ TEST(HmacSha1, KeyChangesBetweenCallsAreHonoured) {
   Bytes a_zero_tail = a;  // zero-padding makes this the same key block as a
   a_zero_tail.push_back(0);
   const Bytes b = random_bytes(rng, 64), empty;
-  for (const Bytes* key : std::initializer_list<const Bytes*>{
-           &a, &b, &a, &a, &a_last, &a, &a_short, &a_zero_tail, &a, &empty, &a}) {
+  for (const Bytes* key :
+       std::initializer_list<const Bytes*>{&a, &b, &a, &a, &a_last, &a, &a_short, &a_zero_tail, &a, &empty, &a}) {
     HMACOnce(key->data(), static_cast<unsigned char>(key->size()), m.data(), 57);
     EXPECT_EQ(digest_hex(), reference_hmac(*key, m)) << "key of " << key->size();
     SHA1Once(m.data(), 57);  // plain hashing in between shares the context
@@ -207,8 +200,7 @@ TEST(SignIpscPacket, TrailerIsFirstTenBytesOfHmacOverPrecedingBytes) {
     const Bytes original = random_bytes(rng, n + 10 + 4);
     Bytes packet = original;
     sign_ipsc_packet(packet.data(), n);
-    EXPECT_EQ(hex(packet.data() + n, 10), reference_hmac(network_key, original.data(), n).substr(0, 20))
-        << "n = " << n;
+    EXPECT_EQ(hex(packet.data() + n, 10), reference_hmac(network_key, original.data(), n).substr(0, 20)) << "n = " << n;
     EXPECT_TRUE(std::equal(packet.begin(), packet.begin() + n, original.begin()));
     EXPECT_TRUE(std::equal(packet.end() - 4, packet.end(), original.end() - 4)) << "wrote past trailer";
 

@@ -34,8 +34,7 @@ struct Call {
 
 // A Motorola data datagram as the repeater sends it, signature trailer included.
 // Neighbouring bits of the timeslot and data-type bytes are set on purpose.
-Bytes data_packet(int type, const unsigned char* block = nullptr, const Call& call = {},
-                  size_t length = 64) {
+Bytes data_packet(int type, const unsigned char* block = nullptr, const Call& call = {}, size_t length = 64) {
   Bytes p(length, 0);
   auto put = [&](size_t at, unsigned char v) {
     if (at < p.size()) p[at] = v;
@@ -83,16 +82,15 @@ class LocationData : public ::testing::Test {
   std::vector<int> feed(const std::vector<Bytes>& packets) {
     std::vector<int> results;
     log_ += capture_stdout([&] {
-      for (const Bytes& p : packets)
-        results.push_back(handle_location_data(p.data(), static_cast<int>(p.size())));
+      for (const Bytes& p : packets) results.push_back(handle_location_data(p.data(), static_cast<int>(p.size())));
     });
     return results;
   }
 
   // A header followed by `blocks` data blocks cut from the report, the first
   // of which only pads (it is skipped).
-  std::vector<Bytes> report(const std::array<unsigned char, 112>& text, int blocks,
-                            bool header = true, const Call& call = {}) {
+  std::vector<Bytes> report(const std::array<unsigned char, 112>& text, int blocks, bool header = true,
+                            const Call& call = {}) {
     std::vector<Bytes> out;
     if (header) out.push_back(data_packet(kHeader, nullptr, call));
     static const unsigned char skipped[16] = {'s', 's', 's', 's', 's', 's', 's', 's',
@@ -130,8 +128,7 @@ class LocationModes : public LocationData, public ::testing::WithParamInterface<
 TEST_P(LocationModes, DotPositionSelectsModeTextAndDigit) {
   const DotCase& c = GetParam();
   feed(report(report_with_dot(c.dot), 4));
-  std::string expected_head =
-      "[2620001]Decoded GPS " + std::string(c.mode) + " [" + std::to_string(c.dot) + "]: ";
+  std::string expected_head = "[2620001]Decoded GPS " + std::string(c.mode) + " [" + std::to_string(c.dot) + "]: ";
   EXPECT_EQ(log_.substr(0, expected_head.size()), expected_head);
   std::vector<Bytes> got = records();
   ASSERT_EQ(got.size(), 1u);
@@ -141,10 +138,8 @@ TEST_P(LocationModes, DotPositionSelectsModeTextAndDigit) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Positions, LocationModes,
-                         ::testing::Values(DotCase{17, "Auto Time+Dist", '4'},
-                                           DotCase{19, "Manual", '1'},
-                                           DotCase{25, "Auto Time", '2'},
-                                           DotCase{20, "unknown", '0'}));
+                         ::testing::Values(DotCase{17, "Auto Time+Dist", '4'}, DotCase{19, "Manual", '1'},
+                                           DotCase{25, "Auto Time", '2'}, DotCase{20, "unknown", '0'}));
 
 TEST_F(LocationData, TextRunningPastTheStoredBlocksReadsAsZeros) {
   // Point at 36: longitude and speed reach into the fifth block, not yet stored.
@@ -154,13 +149,11 @@ TEST_F(LocationData, TextRunningPastTheStoredBlocksReadsAsZeros) {
             "RPT:123456\r\n");
   std::vector<Bytes> got = records();
   ASSERT_EQ(got.size(), 1u);
-  EXPECT_EQ(Bytes(got[0].begin() + 53, got[0].begin() + 62),
-            (Bytes{'E', '0', '0', '1', '2', '3', '.', 0, 0}));
+  EXPECT_EQ(Bytes(got[0].begin() + 53, got[0].begin() + 62), (Bytes{'E', '0', '0', '1', '2', '3', '.', 0, 0}));
 }
 
 // Record bytes with nothing but the documented fields written.
-Bytes expected_record(const std::string& id_text, const Bytes& destination_tail, size_t tail_at,
-                      unsigned char digit) {
+Bytes expected_record(const std::string& id_text, const Bytes& destination_tail, size_t tail_at, unsigned char digit) {
   Bytes r(LOCATION_RECORD_SIZE, 0);
   memcpy(r.data(), id_text.data(), id_text.size());
   for (size_t i = 0; i < destination_tail.size(); ++i) r[tail_at + i] = destination_tail[i];

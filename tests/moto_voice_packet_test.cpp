@@ -277,7 +277,8 @@ TEST(MotoVoiceField, EachFrameBitLandsInItsPlace) {
       unsigned char bits[49] = {};
       bits[j] = 1;
       ASSERT_TRUE(moto_put_voice_frame(d, n, bits));
-      for (unsigned k = 0; k < 152; ++k) ASSERT_EQ(voice_bit(d, k), k == 50 * n + j ? 1u : 0u) << n << " " << j << " " << k;
+      for (unsigned k = 0; k < 152; ++k)
+        ASSERT_EQ(voice_bit(d, k), k == 50 * n + j ? 1u : 0u) << n << " " << j << " " << k;
     }
   }
 }
@@ -320,14 +321,10 @@ TEST(MotoSigning, EveryDatagramEndsInTheHmacOfWhatPrecedesIt) {
     unsigned int total;
   };
   const Case cases[] = {
-      {"header", Voice_moto66, MOTO_HEADER_SIGNED, 66},
-      {"terminator", Voice_moto64, MOTO_TERMINATOR_SIGNED, 64},
-      {"A", Voice_moto_A, moto_burst_signed_len(1), 62},
-      {"B", Voice_moto_B, moto_burst_signed_len(2), 67},
-      {"C", Voice_moto_C, moto_burst_signed_len(3), 67},
-      {"D", Voice_moto_D, moto_burst_signed_len(4), 67},
-      {"E", Voice_moto_E, moto_burst_signed_len(5), 76},
-      {"F", Voice_moto_F, moto_burst_signed_len(6), 67},
+      {"header", Voice_moto66, MOTO_HEADER_SIGNED, 66},  {"terminator", Voice_moto64, MOTO_TERMINATOR_SIGNED, 64},
+      {"A", Voice_moto_A, moto_burst_signed_len(1), 62}, {"B", Voice_moto_B, moto_burst_signed_len(2), 67},
+      {"C", Voice_moto_C, moto_burst_signed_len(3), 67}, {"D", Voice_moto_D, moto_burst_signed_len(4), 67},
+      {"E", Voice_moto_E, moto_burst_signed_len(5), 76}, {"F", Voice_moto_F, moto_burst_signed_len(6), 67},
   };
   std::mt19937 rng(4);
   for (const Case& c : cases) {
@@ -335,8 +332,7 @@ TEST(MotoSigning, EveryDatagramEndsInTheHmacOfWhatPrecedesIt) {
     unsigned char d[80];
     std::memset(d, 0xCC, sizeof d);
     std::memcpy(d, c.tmpl, c.total);
-    moto_fill_common(d, MOTO_OPCODE_GROUP_VOICE, kPeer, 200, 0x2A0F1E, 0x123456, kTag,
-                     static_cast<uint16_t>(rng()));
+    moto_fill_common(d, MOTO_OPCODE_GROUP_VOICE, kPeer, 200, 0x2A0F1E, 0x123456, kTag, static_cast<uint16_t>(rng()));
     moto_set_rtp_timestamp(d, static_cast<uint32_t>(rng()));
     unsigned char frame[49];
     for (auto& b : frame) b = static_cast<unsigned char>(rng() & 1u);

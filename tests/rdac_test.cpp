@@ -57,8 +57,7 @@ void apply(const Settings& s) {
 
 Bytes expected_225(const Settings& s) {
   Bytes out;
-  append_hex(out,
-             "7e 04 00 00 10 20 00 03 00 e1 56 c9 02 d4 82 ce 00 00 4e 00 04 00 02 00");
+  append_hex(out, "7e 04 00 00 10 20 00 03 00 e1 56 c9 02 d4 82 ce 00 00 4e 00 04 00 02 00");
   append_utf16(out, "D5.05.09.005", 16);
   append_utf16(out, s.firmware, 16);
   append_utf16(out, s.call, 16);
@@ -75,8 +74,7 @@ Bytes expected_71(const Settings& s) {
   out.push_back(s.bridge[3]);
   append_hex(out, "02 01 00 00 00 00 00");
   for (int32_t hz : {s.tx, s.rx})
-    for (int shift : {0, 8, 16, 24})
-      out.push_back(static_cast<unsigned char>(static_cast<uint32_t>(hz) >> shift));
+    for (int shift : {0, 8, 16, 24}) out.push_back(static_cast<unsigned char>(static_cast<uint32_t>(hz) >> shift));
   append_utf16(out, s.call, 16);
   append_hex(out, "e8 03");
   return out;
@@ -84,10 +82,8 @@ Bytes expected_71(const Settings& s) {
 
 Bytes bytes_of(const unsigned char* data, size_t length) { return Bytes(data, data + length); }
 
-const Settings kSixCharCall{"DL1ABC", 66051, {0x00, 0x01, 0x02, 0x09}, 431900000, 439500000,
-                            "VEXA QV 1.00"};
-const Settings kEightCharCall{"DB0ABCDE", 0xFFFFFF, {0x00, 0xfe, 0xfd, 0xfc}, 145600000,
-                              145000000, "VEXA QV 1.00"};
+const Settings kSixCharCall{"DL1ABC", 66051, {0x00, 0x01, 0x02, 0x09}, 431900000, 439500000, "VEXA QV 1.00"};
+const Settings kEightCharCall{"DB0ABCDE", 0xFFFFFF, {0x00, 0xfe, 0xfd, 0xfc}, 145600000, 145000000, "VEXA QV 1.00"};
 // Only the three-character minimum and a firmware text left empty.
 const Settings kShortEverything{"K1A", 1, {0x12, 0x34, 0x56, 0x78}, 0, -1, ""};
 
@@ -239,8 +235,7 @@ struct IgnoredAnswer {
   int online;
 };
 
-class RdacIgnoredAnswer : public RdacSchedule,
-                          public ::testing::WithParamInterface<IgnoredAnswer> {};
+class RdacIgnoredAnswer : public RdacSchedule, public ::testing::WithParamInterface<IgnoredAnswer> {};
 
 TEST_P(RdacIgnoredAnswer, IsDrainedAndTheScheduleRunsToTheEnd) {
   master_online = GetParam().online;
@@ -254,9 +249,8 @@ TEST_P(RdacIgnoredAnswer, IsDrainedAndTheScheduleRunsToTheEnd) {
 }
 
 INSTANTIATE_TEST_SUITE_P(LengthsAndLoginStates, RdacIgnoredAnswer,
-                         ::testing::Values(IgnoredAnswer{23, 1}, IgnoredAnswer{25, 1},
-                                           IgnoredAnswer{24, 0}, IgnoredAnswer{0, 1},
-                                           IgnoredAnswer{300, 1}));
+                         ::testing::Values(IgnoredAnswer{23, 1}, IgnoredAnswer{25, 1}, IgnoredAnswer{24, 0},
+                                           IgnoredAnswer{0, 1}, IgnoredAnswer{300, 1}));
 
 TEST_F(RdacSchedule, UnopenedSocketsOnlyLog) {
   Local_Repeater_audio_srv_sock = -1;

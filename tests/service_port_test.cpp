@@ -27,7 +27,9 @@ class ServicePort : public ::testing::Test {
     master_.send_to(port_.port(), datagram);
     ASSERT_TRUE(port_.has_datagram(1000));
   }
-  static std::string turn() { return capture_stdout([] { service_port_turn(); }); }
+  static std::string turn() {
+    return capture_stdout([] { service_port_turn(); });
+  }
 
   LoopbackSocket port_;
   LoopbackSocket master_;

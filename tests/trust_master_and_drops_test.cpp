@@ -61,7 +61,7 @@ TEST_F(TrustDrops, OnlyTheMastersAddressIsAcceptedWhateverItsPort) {
     const char* ip;
     int port;
     bool accepted;
-  } cases[] = {{"192.0.2.2", 62006, true}, {"192.0.2.2", 1, true},     {"192.0.2.2", 40000, true},
+  } cases[] = {{"192.0.2.2", 62006, true},  {"192.0.2.2", 1, true},       {"192.0.2.2", 40000, true},
                {"192.0.2.3", 62006, false}, {"192.0.2.22", 62006, false}, {"192.0.3.2", 62006, false},
                {"127.0.0.1", 62006, false}, {"0.0.0.0", 0, false}};
   for (int local_port : {LISTEN_REPEATER_AUDIO_PORT, LISTEN_REPEATER_rdac_PORT}) {
@@ -72,9 +72,9 @@ TEST_F(TrustDrops, OnlyTheMastersAddressIsAcceptedWhateverItsPort) {
       if (c.accepted) {
         EXPECT_EQ(out, "");
       } else {
-        EXPECT_EQ(lines_of(out), std::vector<std::string>{"Dropped datagram from " + std::string(c.ip) + ":" +
-                                                          std::to_string(c.port) + " on port " +
-                                                          std::to_string(local_port) + ": not the network master"});
+        EXPECT_EQ(lines_of(out),
+                  std::vector<std::string>{"Dropped datagram from " + std::string(c.ip) + ":" + std::to_string(c.port) +
+                                           " on port " + std::to_string(local_port) + ": not the network master"});
       }
     }
   }
@@ -89,9 +89,9 @@ TEST_F(TrustDrops, FirstDropPerSenderThenOneSummaryAMinute) {
     for (int i = 0; i < 3; ++i) report_drop(address("192.0.2.3", 4000 + i), 50000, DropReason::kBadSignature);
     report_drop(address("192.0.2.4", 7), 50000, DropReason::kBadSignature);
   });
-  EXPECT_EQ(lines_of(out), (std::vector<std::string>{
-                               "Dropped datagram from 192.0.2.3:4000 on port 50000: bad signature",
-                               "Dropped datagram from 192.0.2.4:7 on port 50000: bad signature"}));
+  EXPECT_EQ(lines_of(out),
+            (std::vector<std::string>{"Dropped datagram from 192.0.2.3:4000 on port 50000: bad signature",
+                                      "Dropped datagram from 192.0.2.4:7 on port 50000: bad signature"}));
   // Not before the minute is over, then once.
   fake_ms += DROP_SUMMARY_INTERVAL_MS - 1;
   EXPECT_EQ(capture_stdout([] { flush_drop_summary(50000); }), "");
@@ -107,8 +107,7 @@ TEST_F(TrustDrops, FirstDropPerSenderThenOneSummaryAMinute) {
     report_drop(address("192.0.2.3", 1), 50000, DropReason::kBadSignature);
     report_drop(address("192.0.2.5", 1), 50000, DropReason::kBadSignature);
   });
-  EXPECT_EQ(lines_of(out),
-            std::vector<std::string>{"Dropped datagram from 192.0.2.5:1 on port 50000: bad signature"});
+  EXPECT_EQ(lines_of(out), std::vector<std::string>{"Dropped datagram from 192.0.2.5:1 on port 50000: bad signature"});
   fake_ms += DROP_SUMMARY_INTERVAL_MS;
   EXPECT_EQ(lines_of(capture_stdout([] { flush_drop_summary(50000); })),
             std::vector<std::string>{"Dropped on port 50000 in the last minute: 2 datagrams from 2 senders"});

@@ -168,7 +168,8 @@ TEST_F(HyteraToMoto, PacingHoldsBunchedPacketsTo59Milliseconds) {
   } cases[] = {{10, 49000}, {29, 30000}, {30, 0}, {59, 0}, {2000, 0}, {0, 59000}};
   uint16_t sequence = 2;
   for (const auto& c : cases) {
-    Outcome b = deliver(voicetest::hytera_burst(call, sequence, 1 + sequence % 6, voicetest::random_burst(rng)), c.gap_ms);
+    Outcome b =
+        deliver(voicetest::hytera_burst(call, sequence, 1 + sequence % 6, voicetest::random_burst(rng)), c.gap_ms);
     ++sequence;
     EXPECT_EQ(b.slept_us, c.sleep_us) << c.gap_ms;
     EXPECT_EQ(contains(b.log, "add delay"), c.sleep_us > 0) << c.gap_ms;

@@ -72,9 +72,7 @@ struct Sent {
 
 class NetworkGrid : public ::testing::Test {
  protected:
-  void SetUp() override {
-    start_thread_on_fake_clock(120, bridge_.fd(), repeater_.address());
-  }
+  void SetUp() override { start_thread_on_fake_clock(120, bridge_.fd(), repeater_.address()); }
   void TearDown() override {
     Quorvix_sock = -1;
     JitterBuffer = JITTER_BUFFER_OFF;
@@ -287,8 +285,8 @@ TEST(AutoLead, FollowsTheRecordedLateness) {
   // Lateness of recent bursts (ms) -> lead chosen for the next call.
   const struct {
     int samples;
-    int spread_ms;   // lateness spread evenly over 0..spread
-    int tail_every;  // every n-th sample 100 ms late (0: none)
+    int spread_ms;      // lateness spread evenly over 0..spread
+    int tail_every;     // every n-th sample 100 ms late (0: none)
     int first_late_ms;  // how late the call's first burst was: all others look that much earlier
     int lead_ms;
   } cases[] = {

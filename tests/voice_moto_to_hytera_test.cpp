@@ -134,8 +134,8 @@ TEST_F(MotoToHytera, PrivateCallKeepsAGroupLinkControl) {
   unsigned char head[3] = {9, 9, 9}, dest[3], src[3];
   int lc_result = 2;
   for (unsigned int position = 1; position <= 6; ++position) {
-    Outcome b = deliver(voicetest::moto_burst(call, static_cast<uint16_t>(1 + position), position,
-                                              voicetest::random_burst(rng)));
+    Outcome b = deliver(
+        voicetest::moto_burst(call, static_cast<uint16_t>(1 + position), position, voicetest::random_burst(rng)));
     ASSERT_EQ(b.sent.size(), 1u);
     EXPECT_EQ(hyt_call_type(b.sent[0].data()), HYT_CALL_PRIVATE);
     unsigned char fragment[32];
@@ -166,7 +166,7 @@ TEST_F(MotoToHytera, DuplicatesAreDroppedAndEndTheTurn) {
   const struct {
     uint16_t sequence;
     bool forwarded;
-  } stream[] = {{65534, true}, {65535, true}, {65535, false}, {0, true}, {1, true},
+  } stream[] = {{65534, true}, {65535, true}, {65535, false}, {0, true},  {1, true},
                 {1, false},    {900, true},   {3, true},      {3, false}, {2, true}};
   for (const auto& c : stream)
     EXPECT_EQ(deliver(voicetest::moto_burst(call, c.sequence, 3, voicetest::random_burst(rng))).sent.size(),
@@ -181,8 +181,8 @@ TEST_F(MotoToHytera, SuperframePositionFollowsTheBurstAFlag) {
   const unsigned int sent_positions[] = {3, 4, 1, 2, 3, 2, 2, 2, 2, 2};
   const unsigned char expected[] = {0x77, 0x88, 0x77, 0x88, 0x99, 0xAA, 0xBB, 0xCC, 0x77, 0x88};
   for (size_t i = 0; i < std::size(sent_positions); ++i) {
-    Outcome b = deliver(voicetest::moto_burst(call, static_cast<uint16_t>(10 + i), sent_positions[i],
-                                              voicetest::random_burst(rng)));
+    Outcome b = deliver(
+        voicetest::moto_burst(call, static_cast<uint16_t>(10 + i), sent_positions[i], voicetest::random_burst(rng)));
     ASSERT_EQ(b.sent.size(), 1u);
     EXPECT_EQ(hyt_frame_type(b.sent[0].data()), expected[i]) << i;
   }

@@ -138,8 +138,7 @@ void codiere_AMBEplus2_33(unsigned char* frame, unsigned char order, unsigned ch
   for (int i = 0; i < 9; ++i) store8(frame + 8 * i, chunk[i]);
 }
 
-void decodiere_AMBEplus2_33(unsigned char* frame, char* err_a, char* err_b, unsigned char order,
-                            unsigned char* voice) {
+void decodiere_AMBEplus2_33(unsigned char* frame, char* err_a, char* err_b, unsigned char order, unsigned char* voice) {
   uint64_t received[9];
   for (int i = 0; i < 9; ++i) received[i] = load8(frame + 8 * i);
   uint32_t w, v, r;

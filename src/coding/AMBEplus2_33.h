@@ -21,5 +21,4 @@ void codiere_AMBEplus2_33(unsigned char* frame, unsigned char order, unsigned ch
 // A/B words; an uncorrectable A word gives 4 and 3 and writes nothing.
 // Otherwise the corrected words are written back into frame (field R left
 // as received) and the 49 voice bits into voice.
-void decodiere_AMBEplus2_33(unsigned char* frame, char* err_a, char* err_b, unsigned char order,
-                            unsigned char* voice);
+void decodiere_AMBEplus2_33(unsigned char* frame, char* err_a, char* err_b, unsigned char order, unsigned char* voice);

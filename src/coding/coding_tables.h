@@ -55,10 +55,10 @@ inline constexpr std::array<uint32_t, 4096> kAmbeScrambleMask = make_scramble_ma
 // Bit order 1 of a voice frame: for field bit m of the sequence
 // A11..A0, B11..B0, R24..R0, the index of the voice bit that carries it.
 inline constexpr std::array<uint8_t, 49> kAmbeOrder1Source = {
-    0,  3,  6,  9,  12, 15, 18, 21, 24, 27, 30, 33,                  // A11..A0
-    36, 39, 41, 43, 45, 47, 1,  4,  7,  10, 13, 16,                  // B11..B0
-    19, 22, 25, 28, 31, 34, 37, 40, 42, 44, 46, 48,                  // R24..R13
-    2,  5,  8,  11, 14, 17, 20, 23, 26, 29, 32, 35, 38};             // R12..R0
+    0,  3,  6,  9,  12, 15, 18, 21, 24, 27, 30, 33,       // A11..A0
+    36, 39, 41, 43, 45, 47, 1,  4,  7,  10, 13, 16,       // B11..B0
+    19, 22, 25, 28, 31, 34, 37, 40, 42, 44, 46, 48,       // R24..R13
+    2,  5,  8,  11, 14, 17, 20, 23, 26, 29, 32, 35, 38};  // R12..R0
 
 // Frame position of interleave sequence bit k (W23..W0, V22..V0, R24..R0):
 // 18 groups of four bits, the k-th bit of each column in turn.

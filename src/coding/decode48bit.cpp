@@ -43,7 +43,8 @@ uint32_t octet_checksum(const unsigned char* octets) {
 
 void encode_MultiBlockEmbeddedLC(unsigned char* head, unsigned char* dest, unsigned char* source,
                                  unsigned char* block) {
-  const unsigned char octet[9] = {head[0], head[1], head[2], dest[0], dest[1], dest[2], source[0], source[1], source[2]};
+  const unsigned char octet[9] = {head[0], head[1],   head[2],   dest[0],  dest[1],
+                                  dest[2], source[0], source[1], source[2]};
   uint64_t lc = 0;  // LC[0..63], LC[0] in bit 63; LC[64..71] is octet 8
   for (int i = 0; i < 8; ++i) lc = (lc << 8) | octet[i];
   const uint32_t cs = octet_checksum(octet);

@@ -15,8 +15,7 @@ extern int dataReady;
 
 // Transmit side. head/dest/source are LC octets 0-2, 3-5 and 6-8; writes the
 // 128 bytes of block and nothing else.
-void encode_MultiBlockEmbeddedLC(unsigned char* head, unsigned char* dest, unsigned char* source,
-                                 unsigned char* block);
+void encode_MultiBlockEmbeddedLC(unsigned char* head, unsigned char* dest, unsigned char* source, unsigned char* block);
 // Five check bits P0..P4 of the 11 data bits D0..D10; returns 0.
 int hamming16114encode(unsigned char* data, unsigned char* parity);
 // Octet sum mod 31 of the 72-bit LC; the second argument is not used.

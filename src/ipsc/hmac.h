@@ -10,9 +10,9 @@
 #include "ipsc/sha1.h"
 
 struct HmacKey {
-  unsigned char inner_block[64];                 // key XOR 0x36, zero-padded: names the key
-  unsigned char inner_state[SHA1_STATE_BYTES];   // context after the inner key block
-  unsigned char outer_state[SHA1_STATE_BYTES];   // context after the outer key block
+  unsigned char inner_block[64];                // key XOR 0x36, zero-padded: names the key
+  unsigned char inner_state[SHA1_STATE_BYTES];  // context after the inner key block
+  unsigned char outer_state[SHA1_STATE_BYTES];  // context after the outer key block
   bool valid;
 };
 

@@ -139,8 +139,8 @@ Classified classify(int length) {
 int receive_whole(sockaddr_in* from) {
   if (Quorvix_sock < 0) return -1;
   socklen_t from_length = sizeof *from;
-  ssize_t length = recvfrom(Quorvix_sock, sendBuffer, sizeof sendBuffer, MSG_TRUNC,
-                            reinterpret_cast<sockaddr*>(from), &from_length);
+  ssize_t length =
+      recvfrom(Quorvix_sock, sendBuffer, sizeof sendBuffer, MSG_TRUNC, reinterpret_cast<sockaddr*>(from), &from_length);
   if (length < 0) return -1;
   return length > INT_MAX ? INT_MAX : static_cast<int>(length);
 }
@@ -157,8 +157,7 @@ int finish_turn(int length, const sockaddr_in& sender) {
 bool ipsc_datagram_trusted(int length, const sockaddr_in& sender) {
   if (length < 0) return false;
   // What did not fit the buffer cannot be checked, so it cannot be trusted.
-  if (length <= static_cast<int>(IPSC_RECEIVE_LIMIT) &&
-      ipsc_trailer_valid(sendBuffer, static_cast<size_t>(length)))
+  if (length <= static_cast<int>(IPSC_RECEIVE_LIMIT) && ipsc_trailer_valid(sendBuffer, static_cast<size_t>(length)))
     return true;
   report_drop(sender, static_cast<int>(RptrPort), DropReason::kBadSignature);
   return false;
@@ -206,8 +205,7 @@ int ipsc_handle_turn(int length) {
     steps_without_answer = 0;
   }
   if (turn_counter >= IPSC_KEEPALIVE_TURNS) {
-    if (master_online > 0)
-      udp_send_to(Local_Repeater_audio_srv_sock, "A", 1, MasterIP, LISTEN_REPEATER_AUDIO_PORT);
+    if (master_online > 0) udp_send_to(Local_Repeater_audio_srv_sock, "A", 1, MasterIP, LISTEN_REPEATER_AUDIO_PORT);
     turn_counter = 0;
     if (registered && registration_lapsed()) registered = false;
     if (!registered) {

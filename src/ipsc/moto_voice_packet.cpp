@@ -9,6 +9,7 @@
 // written for every send; everything else goes out as stored here. The
 // trailers are left zero and signed over at send time.
 
+// clang-format off
 unsigned char Voice_moto66[66] = {
     0x80,                    // 0: group voice
     0x00, 0x00, 0x00, 0x00,  // 1..4: peer identifier
@@ -117,6 +118,7 @@ const unsigned char Voice_moto_F[67] = {
     0x00, 0x00, 0x00, 0x00, 0x10,    // 52..56
     MOTO_TRAILER_ZERO,               // 57..66
 };
+// clang-format on
 
 #undef MOTO_BURST_PREFIX
 #undef MOTO_VOICE_FIELD_ZERO
@@ -128,9 +130,8 @@ namespace {
 
 const unsigned char* const burst_templates[6] = {Voice_moto_A, Voice_moto_B, Voice_moto_C,
                                                  Voice_moto_D, Voice_moto_E, Voice_moto_F};
-const unsigned int burst_signed_lens[6] = {MOTO_BURST_A_SIGNED,    MOTO_BURST_BCDF_SIGNED,
-                                           MOTO_BURST_BCDF_SIGNED, MOTO_BURST_BCDF_SIGNED,
-                                           MOTO_BURST_E_SIGNED,    MOTO_BURST_BCDF_SIGNED};
+const unsigned int burst_signed_lens[6] = {MOTO_BURST_A_SIGNED,    MOTO_BURST_BCDF_SIGNED, MOTO_BURST_BCDF_SIGNED,
+                                           MOTO_BURST_BCDF_SIGNED, MOTO_BURST_E_SIGNED,    MOTO_BURST_BCDF_SIGNED};
 
 // The datagram holds bytes first..first+width-1.
 bool holds(long len, unsigned int first, unsigned int width) {
@@ -142,8 +143,7 @@ unsigned char voice_mask(unsigned int bit) { return static_cast<unsigned char>(0
 
 void write_voice_bit(unsigned char* d, unsigned int bit, unsigned char v) {
   unsigned char* b = voice_byte(d, bit);
-  *b = v ? static_cast<unsigned char>(*b | voice_mask(bit))
-         : static_cast<unsigned char>(*b & ~voice_mask(bit));
+  *b = v ? static_cast<unsigned char>(*b | voice_mask(bit)) : static_cast<unsigned char>(*b & ~voice_mask(bit));
 }
 
 }  // namespace
@@ -168,9 +168,8 @@ unsigned int moto_load_burst(unsigned char* buf, unsigned int position) {
   return moto_burst_signed_len(position);
 }
 
-void moto_fill_common(unsigned char* d, unsigned char opcode, const unsigned char* peer_id,
-                      unsigned char call_seq, uint32_t source, uint32_t destination,
-                      const unsigned char* call_tag, uint16_t rtp_sequence) {
+void moto_fill_common(unsigned char* d, unsigned char opcode, const unsigned char* peer_id, unsigned char call_seq,
+                      uint32_t source, uint32_t destination, const unsigned char* call_tag, uint16_t rtp_sequence) {
   moto_set_opcode(d, opcode);
   moto_set_peer_id(d, peer_id);
   moto_set_call_seq(d, call_seq);
@@ -182,9 +181,7 @@ void moto_fill_common(unsigned char* d, unsigned char opcode, const unsigned cha
 
 void moto_set_opcode(unsigned char* d, unsigned char opcode) { d[MOTO_OFS_OPCODE] = opcode; }
 
-void moto_set_peer_id(unsigned char* d, const unsigned char* peer_id) {
-  memcpy(d + MOTO_OFS_PEER_ID, peer_id, 4);
-}
+void moto_set_peer_id(unsigned char* d, const unsigned char* peer_id) { memcpy(d + MOTO_OFS_PEER_ID, peer_id, 4); }
 
 void moto_set_call_seq(unsigned char* d, unsigned char call_seq) { d[MOTO_OFS_CALL_SEQ] = call_seq; }
 
@@ -192,9 +189,7 @@ void moto_set_source(unsigned char* d, uint32_t id) { put_be24(d + MOTO_OFS_SOUR
 
 void moto_set_destination(unsigned char* d, uint32_t id) { put_be24(d + MOTO_OFS_DESTINATION, id); }
 
-void moto_set_call_tag(unsigned char* d, const unsigned char* call_tag) {
-  memcpy(d + MOTO_OFS_CALL_TAG, call_tag, 4);
-}
+void moto_set_call_tag(unsigned char* d, const unsigned char* call_tag) { memcpy(d + MOTO_OFS_CALL_TAG, call_tag, 4); }
 
 void moto_set_rtp_marker_pt(unsigned char* d, unsigned char value) { d[MOTO_OFS_RTP_MARKER_PT] = value; }
 
@@ -203,9 +198,7 @@ void moto_set_rtp_sequence(unsigned char* d, uint16_t seq) {
   d[MOTO_OFS_RTP_SEQUENCE + 1] = static_cast<unsigned char>(seq);
 }
 
-void moto_set_rtp_timestamp(unsigned char* d, uint32_t timestamp) {
-  put_be32(d + MOTO_OFS_RTP_TIMESTAMP, timestamp);
-}
+void moto_set_rtp_timestamp(unsigned char* d, uint32_t timestamp) { put_be32(d + MOTO_OFS_RTP_TIMESTAMP, timestamp); }
 
 void moto_set_lc_identifiers(unsigned char* d, uint32_t destination, uint32_t source) {
   put_be24(d + MOTO_OFS_LC_DESTINATION, destination);
@@ -323,8 +316,7 @@ bool moto_get_lc_identifiers(const unsigned char* d, long len, uint32_t* destina
   return true;
 }
 
-bool moto_get_burst_e_identifiers(const unsigned char* d, long len, uint32_t* destination,
-                                  uint32_t* source) {
+bool moto_get_burst_e_identifiers(const unsigned char* d, long len, uint32_t* destination, uint32_t* source) {
   if (!holds(len, MOTO_OFS_E_DESTINATION, 6)) return false;
   *destination = get_be24(d + MOTO_OFS_E_DESTINATION);
   *source = get_be24(d + MOTO_OFS_E_SOURCE);

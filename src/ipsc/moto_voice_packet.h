@@ -28,18 +28,18 @@ constexpr unsigned int MOTO_WORK_BUFFER_LEN = 80;
 // ---- Offsets
 
 constexpr unsigned int MOTO_OFS_OPCODE = 0;
-constexpr unsigned int MOTO_OFS_PEER_ID = 1;    // 4 bytes
+constexpr unsigned int MOTO_OFS_PEER_ID = 1;  // 4 bytes
 constexpr unsigned int MOTO_OFS_CALL_SEQ = 5;
-constexpr unsigned int MOTO_OFS_SOURCE = 6;     // 3 bytes
+constexpr unsigned int MOTO_OFS_SOURCE = 6;       // 3 bytes
 constexpr unsigned int MOTO_OFS_DESTINATION = 9;  // 3 bytes
-constexpr unsigned int MOTO_OFS_CALL_TAG = 13;  // 4 bytes
+constexpr unsigned int MOTO_OFS_CALL_TAG = 13;    // 4 bytes
 constexpr unsigned int MOTO_OFS_CALL_FLAGS = 17;
 constexpr unsigned int MOTO_OFS_RTP_MARKER_PT = 19;
 constexpr unsigned int MOTO_OFS_RTP_SEQUENCE = 20;   // 2 bytes
 constexpr unsigned int MOTO_OFS_RTP_TIMESTAMP = 22;  // 4 bytes
 constexpr unsigned int MOTO_OFS_BURST_TYPE = 30;
 constexpr unsigned int MOTO_OFS_BURST_FLAGS = 32;
-constexpr unsigned int MOTO_OFS_VOICE = 33;          // 19 bytes
+constexpr unsigned int MOTO_OFS_VOICE = 33;  // 19 bytes
 constexpr unsigned int MOTO_VOICE_FIELD_LEN = 19;
 constexpr unsigned int MOTO_OFS_LC_DESTINATION = 41;  // header and terminator
 constexpr unsigned int MOTO_OFS_LC_SOURCE = 44;       // header and terminator
@@ -100,9 +100,8 @@ unsigned int moto_load_burst(unsigned char* buf, unsigned int position);
 // destination, call tag (4 bytes) and RTP sequence number. The timestamp is
 // left to moto_set_rtp_timestamp, because it is only advanced once a packet
 // is known to be sent.
-void moto_fill_common(unsigned char* d, unsigned char opcode, const unsigned char* peer_id,
-                      unsigned char call_seq, uint32_t source, uint32_t destination,
-                      const unsigned char* call_tag, uint16_t rtp_sequence);
+void moto_fill_common(unsigned char* d, unsigned char opcode, const unsigned char* peer_id, unsigned char call_seq,
+                      uint32_t source, uint32_t destination, const unsigned char* call_tag, uint16_t rtp_sequence);
 
 void moto_set_opcode(unsigned char* d, unsigned char opcode);
 void moto_set_peer_id(unsigned char* d, const unsigned char* peer_id);
@@ -151,7 +150,6 @@ bool moto_get_burst_type(const unsigned char* d, long len, unsigned int* type);
 // True only for a datagram long enough to tell whose byte 32 marks burst A.
 bool moto_is_burst_a(const unsigned char* d, long len);
 bool moto_get_lc_identifiers(const unsigned char* d, long len, uint32_t* destination, uint32_t* source);
-bool moto_get_burst_e_identifiers(const unsigned char* d, long len, uint32_t* destination,
-                                  uint32_t* source);
+bool moto_get_burst_e_identifiers(const unsigned char* d, long len, uint32_t* destination, uint32_t* source);
 // Frame n (0..2) of the voice field as 49 bits, one per byte.
 bool moto_get_voice_frame(const unsigned char* d, long len, unsigned int n, unsigned char* bits49);

@@ -13,8 +13,7 @@ thread_local HmacKey thread_key;
 
 }  // namespace
 
-void sign_ipsc_packet(unsigned char* packet, unsigned int signed_len, const unsigned char* key,
-                      unsigned char keylen) {
+void sign_ipsc_packet(unsigned char* packet, unsigned int signed_len, const unsigned char* key, unsigned char keylen) {
   hmac_use_key(thread_key, key, keylen);
   Sha1Context c;
   hmac_message(c, thread_key, packet, signed_len);
@@ -25,8 +24,7 @@ void sign_ipsc_packet(unsigned char* packet, unsigned int signed_len) {
   sign_ipsc_packet(packet, signed_len, Key, sizeof Key);
 }
 
-bool ipsc_trailer_valid(const unsigned char* datagram, size_t length, const unsigned char* key,
-                        unsigned char keylen) {
+bool ipsc_trailer_valid(const unsigned char* datagram, size_t length, const unsigned char* key, unsigned char keylen) {
   if (length <= IPSC_TRAILER_LEN) return false;
   const size_t signed_len = length - IPSC_TRAILER_LEN;
   hmac_use_key(thread_key, key, keylen);

@@ -15,8 +15,7 @@ constexpr unsigned IPSC_TRAILER_LEN = 10;
 void sign_ipsc_packet(unsigned char* packet, unsigned int signed_len);
 
 // Same convention with a key of 0..64 bytes given by the caller.
-void sign_ipsc_packet(unsigned char* packet, unsigned int signed_len, const unsigned char* key,
-                      unsigned char keylen);
+void sign_ipsc_packet(unsigned char* packet, unsigned int signed_len, const unsigned char* key, unsigned char keylen);
 
 // True when the datagram's last 10 bytes are the trailer its other bytes call
 // for under `Key`. A datagram of 10 bytes or fewer never is. The trailer is
@@ -24,5 +23,4 @@ void sign_ipsc_packet(unsigned char* packet, unsigned int signed_len, const unsi
 bool ipsc_trailer_valid(const unsigned char* datagram, size_t length);
 
 // Same with a key given by the caller.
-bool ipsc_trailer_valid(const unsigned char* datagram, size_t length, const unsigned char* key,
-                        unsigned char keylen);
+bool ipsc_trailer_valid(const unsigned char* datagram, size_t length, const unsigned char* key, unsigned char keylen);

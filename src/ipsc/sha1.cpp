@@ -24,16 +24,14 @@ inline uint16_t byte_count(const Sha1Context& c) {
   return count;
 }
 
-inline void set_byte_count(Sha1Context& c, uint16_t count) {
-  memcpy(c.digest + kCountOffset, &count, sizeof count);
-}
+inline void set_byte_count(Sha1Context& c, uint16_t count) { memcpy(c.digest + kCountOffset, &count, sizeof count); }
 
 // One round, with everything that depends on the round number resolved at
 // compile time so the unrolled body carries no branches. The caller rotates
 // the roles of a..e instead of moving values between them.
 template <int t>
-[[gnu::always_inline]] inline void sha1_round(uint32_t* w, uint32_t a, uint32_t& b, uint32_t c,
-                                              uint32_t d, uint32_t& e) {
+[[gnu::always_inline]] inline void sha1_round(uint32_t* w, uint32_t a, uint32_t& b, uint32_t c, uint32_t d,
+                                              uint32_t& e) {
   uint32_t x;
   if constexpr (t < 16) {
     x = w[t];
@@ -63,8 +61,8 @@ template <int t>
 
 // After five rounds every variable is back in its original role.
 template <int t>
-[[gnu::always_inline]] inline void sha1_five_rounds(uint32_t* w, uint32_t& a, uint32_t& b,
-                                                    uint32_t& c, uint32_t& d, uint32_t& e) {
+[[gnu::always_inline]] inline void sha1_five_rounds(uint32_t* w, uint32_t& a, uint32_t& b, uint32_t& c, uint32_t& d,
+                                                    uint32_t& e) {
   sha1_round<t + 0>(w, a, b, c, d, e);
   sha1_round<t + 1>(w, e, a, b, c, d);
   sha1_round<t + 2>(w, d, e, a, b, c);
@@ -73,17 +71,15 @@ template <int t>
 }
 
 template <int... group>
-[[gnu::always_inline]] inline void sha1_all_rounds(std::integer_sequence<int, group...>,
-                                                   uint32_t* w, uint32_t& a, uint32_t& b,
-                                                   uint32_t& c, uint32_t& d, uint32_t& e) {
+[[gnu::always_inline]] inline void sha1_all_rounds(std::integer_sequence<int, group...>, uint32_t* w, uint32_t& a,
+                                                   uint32_t& b, uint32_t& c, uint32_t& d, uint32_t& e) {
   (sha1_five_rounds<5 * group>(w, a, b, c, d, e), ...);
 }
 
 }  // namespace
 
 void sha1_init(Sha1Context& c) {
-  static constexpr uint32_t kInitial[5] = {0x67452301u, 0xEFCDAB89u, 0x98BADCFEu, 0x10325476u,
-                                           0xC3D2E1F0u};
+  static constexpr uint32_t kInitial[5] = {0x67452301u, 0xEFCDAB89u, 0x98BADCFEu, 0x10325476u, 0xC3D2E1F0u};
   memcpy(c.digest, kInitial, sizeof kInitial);
   set_byte_count(c, 0);
 }

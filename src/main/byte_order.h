@@ -9,9 +9,7 @@ inline uint32_t get_be24(const unsigned char* p) {
   return static_cast<uint32_t>(p[0]) << 16 | static_cast<uint32_t>(p[1]) << 8 | p[2];
 }
 
-inline uint32_t get_be32(const unsigned char* p) {
-  return static_cast<uint32_t>(p[0]) << 24 | get_be24(p + 1);
-}
+inline uint32_t get_be32(const unsigned char* p) { return static_cast<uint32_t>(p[0]) << 24 | get_be24(p + 1); }
 
 inline void put_be24(unsigned char* p, uint32_t v) {
   p[0] = static_cast<unsigned char>(v >> 16);
@@ -25,8 +23,7 @@ inline void put_be32(unsigned char* p, uint32_t v) {
 }
 
 inline uint32_t get_le24(const unsigned char* p) {
-  return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 |
-         static_cast<uint32_t>(p[2]) << 16;
+  return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 | static_cast<uint32_t>(p[2]) << 16;
 }
 
 inline void put_le24(unsigned char* p, uint32_t v) {

@@ -25,9 +25,7 @@ constexpr unsigned kCallMax = 8;
 // blanks, optional sign, digits up to the first other character; the result
 // wraps like a 32-bit int so that a negative value prints as its unsigned form.
 uint32_t parse_number(const char* text) {
-  while (*text == ' ' || *text == '\t' || *text == '\n' || *text == '\v' || *text == '\f' ||
-         *text == '\r')
-    ++text;
+  while (*text == ' ' || *text == '\t' || *text == '\n' || *text == '\v' || *text == '\f' || *text == '\r') ++text;
   bool negative = false;
   if (*text == '+' || *text == '-') negative = (*text++ == '-');
   uint32_t value = 0;
@@ -67,8 +65,7 @@ bool convert_network_key(const char* text) {
   memset(digits, '0', padding);
   memcpy(digits + padding, text, length);
   for (int i = 0; i < 20; ++i)
-    Key[i] = static_cast<unsigned char>(hex_digit_value(digits[2 * i]) << 4 |
-                                        hex_digit_value(digits[2 * i + 1]));
+    Key[i] = static_cast<unsigned char>(hex_digit_value(digits[2 * i]) << 4 | hex_digit_value(digits[2 * i + 1]));
   printf("KeyBytes={");
   for (int i = 0; i < 20; ++i) printf(i < 19 ? "%2.2x:" : "%2.2x", Key[i]);
   printf("}\n");
@@ -156,8 +153,8 @@ bool accept_setting(const char* key, const char* value) {
       MyBridgeID[2] = static_cast<unsigned char>(id >> 8);
       MyBridgeID[3] = static_cast<unsigned char>(id);
     }
-    printf("MyBridgeID=[%u] {%2.2x:%2.2x:%2.2x:%2.2x}\n", id, MyBridgeID[0], MyBridgeID[1],
-           MyBridgeID[2], MyBridgeID[3]);
+    printf("MyBridgeID=[%u] {%2.2x:%2.2x:%2.2x:%2.2x}\n", id, MyBridgeID[0], MyBridgeID[1], MyBridgeID[2],
+           MyBridgeID[3]);
     return true;
   }
   if (strcmp(key, "NetworkKey") == 0) return convert_network_key(value);

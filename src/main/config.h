@@ -4,15 +4,15 @@
 
 constexpr const char* CONFIG_FILE_NAME = "vexaqv.cfg";
 
-extern char RptrCall[9];            // call sign announced to the network master
-extern uint32_t RptrID;             // repeater identifier announced to the network master
-extern char RptrIP[16];             // dotted address of the Motorola repeater
-extern int32_t RptrPort;            // its UDP port, also our local IPSC port
-extern char MasterIP[16];           // dotted address of the network master
-extern int32_t RptrQRGtx;           // transmit frequency in hertz
-extern int32_t RptrQRGrx;           // receive frequency in hertz
-extern unsigned char MyBridgeID[4]; // our IPSC peer identifier, wire (big-endian) order
-extern unsigned char Key[20];       // HMAC-SHA1 key that signs every IPSC datagram
+extern char RptrCall[9];             // call sign announced to the network master
+extern uint32_t RptrID;              // repeater identifier announced to the network master
+extern char RptrIP[16];              // dotted address of the Motorola repeater
+extern int32_t RptrPort;             // its UDP port, also our local IPSC port
+extern char MasterIP[16];            // dotted address of the network master
+extern int32_t RptrQRGtx;            // transmit frequency in hertz
+extern int32_t RptrQRGrx;            // receive frequency in hertz
+extern unsigned char MyBridgeID[4];  // our IPSC peer identifier, wire (big-endian) order
+extern unsigned char Key[20];        // HMAC-SHA1 key that signs every IPSC datagram
 
 // Optional key JitterBuffer: how network calls reach the repeater. Not one
 // of the nine settings; absent, each burst is relayed when it arrives.
@@ -21,7 +21,7 @@ constexpr int32_t JITTER_BUFFER_AUTO = -1;  // JitterBuffer=auto: lead chosen fr
 constexpr int32_t JITTER_BUFFER_MIN_MS = 20;
 constexpr int32_t JITTER_BUFFER_MAX_MS = 480;
 constexpr int32_t JITTER_BUFFER_START_MS = 120;  // auto's lead before anything was measured
-extern int32_t JitterBuffer;  // OFF, AUTO or a fixed lead in milliseconds
+extern int32_t JitterBuffer;                     // OFF, AUTO or a fixed lead in milliseconds
 
 // Reads the configuration file; 1 when exactly nine setting lines were
 // accepted and no optional key had a bad value, 0 when the file cannot be

@@ -51,8 +51,7 @@ int Local_Repeater_rdac_srv_open() {
 }
 
 int Quorvix() {
-  return open_nonblocking_listener(&Quorvix_sock, RptrPort,
-                                   "Failed to create server socket2, errno=%d\n");
+  return open_nonblocking_listener(&Quorvix_sock, RptrPort, "Failed to create server socket2, errno=%d\n");
 }
 
 // The voice socket stays blocking: its reader sleeps in the receive. A failed

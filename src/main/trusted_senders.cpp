@@ -21,7 +21,7 @@ int64_t steady_ms() {
 // Everything is in fixed tables: a flood of forged datagrams must cost no
 // allocation and no more than a few lines a minute.
 constexpr unsigned kPorts = 8;
-constexpr unsigned kNamedSenders = 64;     // senders that already had their line
+constexpr unsigned kNamedSenders = 64;  // senders that already had their line
 constexpr unsigned kWindowSenderBits = 12;
 constexpr unsigned kWindowSenders = 1u << kWindowSenderBits;  // distinct senders counted per minute
 constexpr unsigned kMaxProbes = 64;
@@ -96,8 +96,8 @@ void flush_slot(PortDrops& p, int local_port, int64_t now_ms) {
   if (!p.window_open || now_ms - p.window_start_ms < DROP_SUMMARY_INTERVAL_MS) return;
   if (p.dropped > p.lines) {
     refresh_ts();
-    printf("%s Dropped on port %d in the last minute: %u datagrams from %u senders\n", ts, local_port,
-           p.dropped, p.senders);
+    printf("%s Dropped on port %d in the last minute: %u datagrams from %u senders\n", ts, local_port, p.dropped,
+           p.senders);
   }
   close_window(p);
 }

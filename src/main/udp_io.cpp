@@ -7,8 +7,7 @@ ssize_t udp_receive(int sock, unsigned char* buffer, size_t capacity, sockaddr_i
   if (sock < 0) return -1;
   sockaddr_in sender{};
   socklen_t sender_length = sizeof sender;
-  ssize_t length =
-      recvfrom(sock, buffer, capacity, 0, reinterpret_cast<sockaddr*>(&sender), &sender_length);
+  ssize_t length = recvfrom(sock, buffer, capacity, 0, reinterpret_cast<sockaddr*>(&sender), &sender_length);
   if (length >= 0 && from) *from = sender;
   return length;
 }

@@ -11,13 +11,10 @@ const unsigned char sync_hyt[72] = {
     0x02, 0x00, 0x05, 0x01, 0x02, 0x00, 0x00, 0x00,              // 8..15: sync packet
     0x22, 0x22, 0xEE, 0xEE, 0x11, 0x11, 0x11, 0x11, 0x00, 0x00,  // 16..25
     // 26..59: no burst; the talker's identifier lands on 38, 40, 42
-    0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00,
-    0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00,
-    0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00,
-    0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00,
-    0x00, 0x00,
-    0x00, 0x00, 0x01, 0x00, 0x00, 0x00, 0x00, 0x00,  // 60..67
-    0x00, 0x00, 0x00, 0x00,                          // 68..71
+    0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00,
+    0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x01, 0x00,
+    0x00, 0x00, 0x00, 0x00,  // 60..67
+    0x00, 0x00, 0x00, 0x00,  // 68..71
 };
 
 // Voice LC header, colour code 1: group call (FLCO 0, FID 0, no options) to
@@ -61,7 +58,8 @@ const unsigned char ende_hyt[72] = {
 // of B..E are rebuilt for every packet, so they are stored as zero; F keeps
 // its 32 zero bits of null embedded signalling.
 
-const unsigned char Voice_hyt1[72] = {  // A: voice sync
+const unsigned char Voice_hyt1[72] = {
+    // A: voice sync
     0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00,              // 0..7
     0x01, 0x00, 0x05, 0x01, 0x02, 0x00, 0x00, 0x00,              // 8..15
     0x22, 0x22, 0x77, 0x77, 0x11, 0x11, 0x00, 0x00, 0x10, 0x00,  // 16..25
@@ -74,7 +72,8 @@ const unsigned char Voice_hyt1[72] = {  // A: voice sync
     0x00, 0x00, 0x00, 0x00,                                      // 68..71
 };
 
-const unsigned char Voice_hyt2[72] = {  // B: EMB 1391, LCSS 1 (first fragment)
+const unsigned char Voice_hyt2[72] = {
+    // B: EMB 1391, LCSS 1 (first fragment)
     0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00,              // 0..7
     0x01, 0x00, 0x05, 0x01, 0x02, 0x00, 0x00, 0x00,              // 8..15
     0x22, 0x22, 0x88, 0x88, 0x11, 0x11, 0x00, 0x00, 0x10, 0x00,  // 16..25
@@ -87,7 +86,8 @@ const unsigned char Voice_hyt2[72] = {  // B: EMB 1391, LCSS 1 (first fragment)
     0x00, 0x00, 0x00, 0x00,                                      // 68..71
 };
 
-const unsigned char Voice_hyt3[72] = {  // C: EMB 1774, LCSS 3 (continuation)
+const unsigned char Voice_hyt3[72] = {
+    // C: EMB 1774, LCSS 3 (continuation)
     0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00,              // 0..7
     0x01, 0x00, 0x05, 0x01, 0x02, 0x00, 0x00, 0x00,              // 8..15
     0x22, 0x22, 0x99, 0x99, 0x11, 0x11, 0x00, 0x00, 0x10, 0x00,  // 16..25
@@ -100,7 +100,8 @@ const unsigned char Voice_hyt3[72] = {  // C: EMB 1774, LCSS 3 (continuation)
     0x00, 0x00, 0x00, 0x00,                                      // 68..71
 };
 
-const unsigned char Voice_hyt4[72] = {  // D: EMB 1774, LCSS 3 (continuation)
+const unsigned char Voice_hyt4[72] = {
+    // D: EMB 1774, LCSS 3 (continuation)
     0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00,              // 0..7
     0x01, 0x00, 0x05, 0x01, 0x02, 0x00, 0x00, 0x00,              // 8..15
     0x22, 0x22, 0xAA, 0xAA, 0x11, 0x11, 0x00, 0x00, 0x10, 0x00,  // 16..25
@@ -114,7 +115,8 @@ const unsigned char Voice_hyt4[72] = {  // D: EMB 1774, LCSS 3 (continuation)
 };
 
 // E is the one packet the network master expects with leading EE EE 11 11.
-const unsigned char Voice_hyt5[72] = {  // E: EMB 1507, LCSS 2 (last fragment)
+const unsigned char Voice_hyt5[72] = {
+    // E: EMB 1507, LCSS 2 (last fragment)
     0xEE, 0xEE, 0x11, 0x11, 0x00, 0x00, 0x00, 0x00,              // 0..7
     0x01, 0x00, 0x05, 0x01, 0x02, 0x00, 0x00, 0x00,              // 8..15
     0x22, 0x22, 0xBB, 0xBB, 0x11, 0x11, 0x00, 0x00, 0x10, 0x00,  // 16..25
@@ -127,7 +129,8 @@ const unsigned char Voice_hyt5[72] = {  // E: EMB 1507, LCSS 2 (last fragment)
     0x00, 0x00, 0x00, 0x00,                                      // 68..71
 };
 
-const unsigned char Voice_hyt6[72] = {  // F: EMB 11E2, LCSS 0, null embedded signalling
+const unsigned char Voice_hyt6[72] = {
+    // F: EMB 11E2, LCSS 0, null embedded signalling
     0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00,              // 0..7
     0x01, 0x00, 0x05, 0x01, 0x02, 0x00, 0x00, 0x00,              // 8..15
     0x22, 0x22, 0xCC, 0xCC, 0x11, 0x11, 0x00, 0x00, 0x10, 0x00,  // 16..25
@@ -156,8 +159,7 @@ unsigned char read_burst_bit(const unsigned char* packet, unsigned int k) {
 
 void write_burst_bit(unsigned char* packet, unsigned int k, unsigned char bit) {
   unsigned char& b = packet[burst_bit_offset(k)];
-  b = bit ? static_cast<unsigned char>(b | burst_bit_mask(k))
-          : static_cast<unsigned char>(b & ~burst_bit_mask(k));
+  b = bit ? static_cast<unsigned char>(b | burst_bit_mask(k)) : static_cast<unsigned char>(b & ~burst_bit_mask(k));
 }
 
 }  // namespace
@@ -213,9 +215,7 @@ void hyt_set_frame_type(unsigned char* packet, unsigned char code) {
 
 unsigned char hyt_frame_type(const unsigned char* packet) { return packet[HYT_OFS_FRAME_TYPE + 1]; }
 
-void hyt_set_call_type(unsigned char* packet, unsigned char call_type) {
-  packet[HYT_OFS_CALL_TYPE] = call_type;
-}
+void hyt_set_call_type(unsigned char* packet, unsigned char call_type) { packet[HYT_OFS_CALL_TYPE] = call_type; }
 
 unsigned char hyt_call_type(const unsigned char* packet) { return packet[HYT_OFS_CALL_TYPE]; }
 
@@ -280,15 +280,13 @@ void hyt_image_to_packet(const unsigned char* image576, unsigned char* packet) {
   for (unsigned int i = 0; i < HYT_PACKET_LEN; ++i) hyt_pack_bits(image576 + 8 * i, 1, packet + (i ^ 1u));
 }
 
-bool hyt_read_burst_bits(const unsigned char* packet, unsigned int first, unsigned int count,
-                         unsigned char* bits) {
+bool hyt_read_burst_bits(const unsigned char* packet, unsigned int first, unsigned int count, unsigned char* bits) {
   if (first > HYT_BURST_BITS || count > HYT_BURST_BITS - first) return false;
   for (unsigned int j = 0; j < count; ++j) bits[j] = read_burst_bit(packet, first + j);
   return true;
 }
 
-bool hyt_write_burst_bits(unsigned char* packet, unsigned int first, unsigned int count,
-                          const unsigned char* bits) {
+bool hyt_write_burst_bits(unsigned char* packet, unsigned int first, unsigned int count, const unsigned char* bits) {
   if (first > HYT_BURST_BITS || count > HYT_BURST_BITS - first) return false;
   for (unsigned int j = 0; j < count; ++j) write_burst_bit(packet, first + j, bits[j] & 1u);
   return true;

@@ -13,12 +13,12 @@
 // ---- Layout
 
 constexpr unsigned int HYT_PACKET_LEN = 72;
-constexpr unsigned int HYT_OFS_LEADING = 0;     // 4 bytes: EE EE 11 11 in burst E, else 00
-constexpr unsigned int HYT_OFS_SEQUENCE = 4;    // 2 bytes, little-endian
-constexpr unsigned int HYT_OFS_KIND = 8;        // packet kind, low 4 bits
-constexpr unsigned int HYT_OFS_SLOT = 16;       // 2 equal bytes, low 4 bits = timeslot
-constexpr unsigned int HYT_OFS_FRAME_TYPE = 18; // 2 equal bytes
-constexpr unsigned int HYT_OFS_BURST = 26;      // 34-byte pair-swapped burst field
+constexpr unsigned int HYT_OFS_LEADING = 0;      // 4 bytes: EE EE 11 11 in burst E, else 00
+constexpr unsigned int HYT_OFS_SEQUENCE = 4;     // 2 bytes, little-endian
+constexpr unsigned int HYT_OFS_KIND = 8;         // packet kind, low 4 bits
+constexpr unsigned int HYT_OFS_SLOT = 16;        // 2 equal bytes, low 4 bits = timeslot
+constexpr unsigned int HYT_OFS_FRAME_TYPE = 18;  // 2 equal bytes
+constexpr unsigned int HYT_OFS_BURST = 26;       // 34-byte pair-swapped burst field
 constexpr unsigned int HYT_BURST_FIELD_LEN = 34;
 constexpr unsigned int HYT_OFS_CALL_TYPE = 62;
 constexpr unsigned int HYT_OFS_DESTINATION = 64;  // 3 bytes, little-endian
@@ -148,10 +148,8 @@ void hyt_image_to_packet(const unsigned char* image576, unsigned char* packet);
 
 // Burst bits first..first+count-1 straight from/to the packet as it
 // travels. False, and nothing touched, when the range leaves the 264 bits.
-bool hyt_read_burst_bits(const unsigned char* packet, unsigned int first, unsigned int count,
-                         unsigned char* bits);
-bool hyt_write_burst_bits(unsigned char* packet, unsigned int first, unsigned int count,
-                          const unsigned char* bits);
+bool hyt_read_burst_bits(const unsigned char* packet, unsigned int first, unsigned int count, unsigned char* bits);
+bool hyt_write_burst_bits(unsigned char* packet, unsigned int first, unsigned int count, const unsigned char* bits);
 
 // Burst bit that carries bit j (0..71) of AMBE+2 frame n (0..2).
 unsigned int hyt_ambe_burst_bit(unsigned int n, unsigned int j);

@@ -16,6 +16,7 @@
 // Both templates go out as stored apart from the fields filled at thread
 // start. The checksums at bytes 10..11 belong to the stored bytes and are
 // deliberately left alone after filling; the master takes them as they are.
+// clang-format off
 unsigned char rdac225[RDAC225_LENGTH] = {
     // 0: header, packet type 03
     0x7e, 0x04, 0x00, 0x00, 0x10, 0x20, 0x00, 0x03,
@@ -79,6 +80,7 @@ unsigned char rdac71[RDAC71_LENGTH] = {
     // 69
     0xe8, 0x03,
 };
+// clang-format on
 
 const char RptrModel[6] = "RovEr";
 unsigned char rdacBuffer[RDAC_RECEIVE_LIMIT];
@@ -87,7 +89,7 @@ int rdac_master_port = LISTEN_REPEATER_rdac_PORT;
 
 namespace {
 
-constexpr int RDAC_ROUNDS_END = 4;      // logged values 2, 3, 4, then 0
+constexpr int RDAC_ROUNDS_END = 4;  // logged values 2, 3, 4, then 0
 // Datagrams from others one receive step may read and discard while it looks
 // for the master's answer, so a flood cannot bury that answer.
 constexpr int RDAC_DROPS_PER_TURN = 256;
@@ -127,9 +129,7 @@ void rdac_handle_answer(long length) {
   }
 }
 
-bool rdac_answer_trusted(const sockaddr_in& sender) {
-  return accept_from_master(sender, LISTEN_REPEATER_rdac_PORT);
-}
+bool rdac_answer_trusted(const sockaddr_in& sender) { return accept_from_master(sender, LISTEN_REPEATER_rdac_PORT); }
 
 void rdac_turn(void (*sleep_s)(unsigned)) {
   if (Start_rdac > 0) {
@@ -138,10 +138,8 @@ void rdac_turn(void (*sleep_s)(unsigned)) {
     // Read again after the sleep: a login meanwhile has restarted the count,
     // and the line then shows the restarted value.
     printf("Local_Repeater_rdac %i\n", Start_rdac.load());
-    udp_send_to(Local_Repeater_audio_srv_sock, rdac225, sizeof rdac225, MasterIP,
-                rdac_master_port);
-    udp_send_to(Local_Repeater_audio_srv_sock, rdac71, sizeof rdac71, MasterIP,
-                rdac_master_port);
+    udp_send_to(Local_Repeater_audio_srv_sock, rdac225, sizeof rdac225, MasterIP, rdac_master_port);
+    udp_send_to(Local_Repeater_audio_srv_sock, rdac71, sizeof rdac71, MasterIP, rdac_master_port);
   }
   long length = -1;
   sockaddr_in sender{};

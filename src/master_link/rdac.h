@@ -11,10 +11,10 @@ constexpr int RDAC_ANSWER_LENGTH = 24;  // the master's acknowledgement
 
 // Fields filled at thread start; every other byte goes out as the template
 // holds it. Texts are UTF-16LE, one character per 16-bit unit.
-constexpr int RDAC225_OFS_FIRMWARE = 56;   // 16 characters, 12 from RptrFw
+constexpr int RDAC225_OFS_FIRMWARE = 56;  // 16 characters, 12 from RptrFw
 constexpr int RDAC225_FIRMWARE_CHARS = 12;
-constexpr int RDAC225_OFS_CALL = 88;       // 16 characters
-constexpr int RDAC225_OFS_MODEL = 120;     // 32 characters, the first 5 from RptrModel
+constexpr int RDAC225_OFS_CALL = 88;    // 16 characters
+constexpr int RDAC225_OFS_MODEL = 120;  // 32 characters, the first 5 from RptrModel
 constexpr int RDAC225_MODEL_CHARS = 5;
 constexpr int RDAC71_OFS_REPEATER_ID = 18;  // 3 bytes, little-endian
 constexpr int RDAC71_OFS_PEER_ID_LOW = 21;  // least significant byte of MyBridgeID
@@ -25,9 +25,9 @@ constexpr int RDAC_CALL_CHARS = 16;
 
 extern unsigned char rdac225[RDAC225_LENGTH];
 extern unsigned char rdac71[RDAC71_LENGTH];
-extern const char RptrModel[6];                        // "RovEr"
-extern unsigned char rdacBuffer[RDAC_RECEIVE_LIMIT];   // answers on the RDAC port
-extern sockaddr_in fromRepeater_rdac_srv;              // sender of the last answer taken
+extern const char RptrModel[6];                       // "RovEr"
+extern unsigned char rdacBuffer[RDAC_RECEIVE_LIMIT];  // answers on the RDAC port
+extern sockaddr_in fromRepeater_rdac_srv;             // sender of the last answer taken
 
 // Destination port of the announcements at MasterIP; the master's RDAC port.
 extern int rdac_master_port;

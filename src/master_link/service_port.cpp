@@ -13,8 +13,7 @@ sockaddr_in fromRepeater_srv;
 void service_port_turn() {
   // The master's service requests are not understood here; reading them keeps
   // the socket's queue from filling, and the line shows they arrive.
-  ssize_t length =
-      udp_receive(Local_Repeater_srv_sock, readBuffer, sizeof readBuffer, &fromRepeater_srv);
+  ssize_t length = udp_receive(Local_Repeater_srv_sock, readBuffer, sizeof readBuffer, &fromRepeater_srv);
   if (length >= 1) puts("Local_Repeater_rdac ");
 }
 

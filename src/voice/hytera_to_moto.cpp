@@ -53,10 +53,10 @@ void (*v2m_sleep_us)(unsigned int us) = real_sleep;
 
 namespace {
 
-constexpr long kPacingWindowUs = 30000;   // a send closer than this to the last one is held back
-constexpr long kBurstSpacingUs = 59000;   // ... to leave this long after it
+constexpr long kPacingWindowUs = 30000;  // a send closer than this to the last one is held back
+constexpr long kBurstSpacingUs = 59000;  // ... to leave this long after it
 constexpr time_t kTxTimeoutSeconds = 2;
-constexpr unsigned char kBridgedSlot = 2;  // only timeslot 2 crosses the bridge
+constexpr unsigned char kBridgedSlot = 2;           // only timeslot 2 crosses the bridge
 constexpr unsigned int kRtpTicksPerDatagram = 480;  // 60 ms at 8 kHz
 // How far behind the last relayed packet a sequence number may lie and still
 // be a late or repeated packet. Further back, the master's numbering has
@@ -115,9 +115,7 @@ unsigned char silence_bits[MOTO_VOICE_FRAME_BITS + 1];
 
 bool jitter_on() { return JitterBuffer != JITTER_BUFFER_OFF; }
 
-bool is_late(unsigned int sequence) {
-  return sequence <= old_v2m_pac_num && old_v2m_pac_num - sequence < kLateWindow;
-}
+bool is_late(unsigned int sequence) { return sequence <= old_v2m_pac_num && old_v2m_pac_num - sequence < kLateWindow; }
 
 long microseconds_between(const timeval& from, const timeval& to) {
   return static_cast<long>(to.tv_sec - from.tv_sec) * 1000000L + static_cast<long>(to.tv_usec - from.tv_usec);
@@ -155,8 +153,7 @@ bool is_doubling() {
   }
   if (dmr_id == dmr_id_tmp) return false;
   v2m_pac_num = packet_fields.sequence;
-  printf("Doubling DMR-IDs: %d %d in %d/-1\r\n", static_cast<int>(dmr_id), static_cast<int>(dmr_id_tmp),
-         v2m_pac_num);
+  printf("Doubling DMR-IDs: %d %d in %d/-1\r\n", static_cast<int>(dmr_id), static_cast<int>(dmr_id_tmp), v2m_pac_num);
   return true;
 }
 
@@ -252,22 +249,20 @@ void voice_header() {
 }
 
 // The swapped copy holds the burst in air order from byte 26 on.
-unsigned char swapped_air_bit(unsigned int k) {
-  return (v2m_Buffer[HYT_OFS_BURST + k / 8] >> (7 - k % 8)) & 1u;
-}
+unsigned char swapped_air_bit(unsigned int k) { return (v2m_Buffer[HYT_OFS_BURST + k / 8] >> (7 - k % 8)) & 1u; }
 
 // Decodes the three frames of the burst into the voice field of Voice_moto.
 void decode_voice_frames() {
   int total_errors = 0;
   for (unsigned int n = 0; n < 3; ++n) {
-    for (unsigned int j = 0; j < HYT_AMBE_FRAME_BITS; ++j) v2m_MPayloadbits[j] = swapped_air_bit(hyt_ambe_burst_bit(n, j));
+    for (unsigned int j = 0; j < HYT_AMBE_FRAME_BITS; ++j)
+      v2m_MPayloadbits[j] = swapped_air_bit(hyt_ambe_burst_bit(n, j));
     char err_a = 0;
     char err_b = 0;
     decodiere_AMBEplus2_33(v2m_MPayloadbits, &err_a, &err_b, 2, v2m_Send_bits);
     total_errors += err_a + err_b;
     v2m_Send_bits[MOTO_VOICE_FRAME_BITS] = 0;
-    if (err_a > 3 || (err_a > 1 && err_b > 2))
-      printf("AMBE %u, Err_A = %d Err_B = %d\r\n", n + 1, err_a, err_b);
+    if (err_a > 3 || (err_a > 1 && err_b > 2)) printf("AMBE %u, Err_A = %d Err_B = %d\r\n", n + 1, err_a, err_b);
     moto_put_voice_frame(Voice_moto, n, v2m_Send_bits);
   }
   if (total_errors > 0) printf("BER : %f%%\r\n", total_errors * 100.0 / 141);
@@ -353,8 +348,13 @@ void voice_terminator() {
 }
 
 HyteraFields read_fields(const unsigned char* p) {
-  return {static_cast<unsigned char>(hyt_kind(p)), static_cast<unsigned char>(hyt_slot(p)), hyt_source(p),
-          hyt_destination(p), hyt_sequence(p), hyt_frame_type(p), hyt_call_type(p)};
+  return {static_cast<unsigned char>(hyt_kind(p)),
+          static_cast<unsigned char>(hyt_slot(p)),
+          hyt_source(p),
+          hyt_destination(p),
+          hyt_sequence(p),
+          hyt_frame_type(p),
+          hyt_call_type(p)};
 }
 
 void send_on_grid(unsigned char* d, unsigned int signed_len) {
@@ -386,8 +386,8 @@ void send_silence(int k) {
 
 // The terminator the network never sent, so the repeater unkeys at once.
 void send_own_terminator(uint16_t sequence) {
-  moto_fill_common(Voice_moto64, grid_opcode(), MyBridgeID, static_cast<unsigned char>(v2m_seq_num),
-                   grid_call.source, grid_call.destination, flctrl, sequence);
+  moto_fill_common(Voice_moto64, grid_opcode(), MyBridgeID, static_cast<unsigned char>(v2m_seq_num), grid_call.source,
+                   grid_call.destination, flctrl, sequence);
   moto_set_lc_identifiers(Voice_moto64, grid_call.destination, grid_call.source);
   send_on_grid(Voice_moto64, MOTO_TERMINATOR_SIGNED);
 }

@@ -11,8 +11,8 @@ constexpr unsigned int kMinimumSamples = 50;
 
 int32_t samples[JITTER_LEAD_SAMPLES];
 int32_t scratch[JITTER_LEAD_SAMPLES];
-unsigned int count;  // samples held, up to JITTER_LEAD_SAMPLES
-unsigned int next;   // where the next sample goes
+unsigned int count;         // samples held, up to JITTER_LEAD_SAMPLES
+unsigned int next;          // where the next sample goes
 unsigned int of_this_call;  // the newest samples that belong to the call in hand
 
 }  // namespace

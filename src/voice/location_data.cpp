@@ -17,7 +17,7 @@ int location_record_port = LISTEN_REPEATER_AUDIO_PORT;
 
 namespace {
 
-constexpr int kDecodeFill = 64;        // from the fourth block on
+constexpr int kDecodeFill = 64;  // from the fourth block on
 constexpr int kDotSearchFirst = 5;
 constexpr int kDotSearchLast = 43;
 constexpr int kSecondDotDistance = 11;
@@ -43,10 +43,14 @@ struct Mode {
 // decimal point sits.
 Mode mode_for_dot(int dot) {
   switch (dot) {
-    case 17: return {"Auto Time+Dist", '4'};
-    case 19: return {"Manual", '1'};
-    case 25: return {"Auto Time", '2'};
-    default: return {"unknown", '0'};
+    case 17:
+      return {"Auto Time+Dist", '4'};
+    case 19:
+      return {"Manual", '1'};
+    case 25:
+      return {"Auto Time", '2'};
+    default:
+      return {"unknown", '0'};
   }
 }
 
@@ -66,7 +70,8 @@ void decode_and_forward(const unsigned char* packet) {
     memcpy(longitude, location_buffer + dot_position + kLongitudeAfterDot, sizeof longitude);
     memcpy(speed, location_buffer + dot_position + kSpeedAfterDot, sizeof speed);
     printf("[%i]Decoded GPS %s [%d]: LAT(%-9.9s) LONG(%-9.9s) SPEED(%-3.3s) RPT:%i\r\n",
-           static_cast<int>(get_be24(packet + MOTO_OFS_SOURCE)), mode.text, dot_position, latitude, longitude, speed, peer);
+           static_cast<int>(get_be24(packet + MOTO_OFS_SOURCE)), mode.text, dot_position, latitude, longitude, speed,
+           peer);
   }
   snprintf(reinterpret_cast<char*>(location_record + LOCREC_OFS_PEER_TEXT), LOCREC_PEER_TEXT_CAPACITY, "%i6.6", peer);
   location_record[LOCREC_OFS_Q] = 'Q';
@@ -75,8 +80,7 @@ void decode_and_forward(const unsigned char* packet) {
   location_record[LOCREC_OFS_FORMAT] = '2';
   location_record[LOCREC_OFS_MODE] = static_cast<unsigned char>(mode.digit);
   if (master_online > 0)
-    udp_send_to(Local_Repeater_audio_srv_sock, location_record, sizeof location_record, MasterIP,
-                location_record_port);
+    udp_send_to(Local_Repeater_audio_srv_sock, location_record, sizeof location_record, MasterIP, location_record_port);
 }
 
 }  // namespace

@@ -3,7 +3,7 @@
 // a report are collected, the latitude, longitude and speed text is logged,
 // and a short location record goes to the network master.
 
-constexpr int LOCATION_BUFFER_SIZE = 96;   // second to seventh block after a header
+constexpr int LOCATION_BUFFER_SIZE = 96;  // second to seventh block after a header
 constexpr int LOCATION_RECORD_SIZE = 66;
 
 // The Motorola data-call packet (opcode 0x84) beyond the fields it shares

@@ -82,8 +82,8 @@ int voice_header(const unsigned char* p, const MotoFields& f) {
     hyt_set_burst_source(sendhyt, f.source);
     if (marker == MOTO_RTP_FIRST_HEADER) {
       refresh_ts();
-      printf("%s Moto RX+ slot:2 destination_id:%i source_id:%i rptr_id:%i\n", ts,
-             static_cast<int>(f.destination), static_cast<int>(f.source), static_cast<int>(f.peer_id));
+      printf("%s Moto RX+ slot:2 destination_id:%i source_id:%i rptr_id:%i\n", ts, static_cast<int>(f.destination),
+             static_cast<int>(f.source), static_cast<int>(f.peer_id));
     }
   }
   superframe_position = 1;

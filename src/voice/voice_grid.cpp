@@ -28,7 +28,8 @@ Slot& entry(int k) { return slots[((k % GRID_SLOTS) + GRID_SLOTS) % GRID_SLOTS];
 long long to_us(const timeval& t) { return static_cast<long long>(t.tv_sec) * 1000000LL + t.tv_usec; }
 
 long long deadline_us(int k) {
-  return to_us(first_arrival_at) + static_cast<long long>(lead_ms_of_call) * 1000LL + k * static_cast<long long>(GRID_SLOT_US);
+  return to_us(first_arrival_at) + static_cast<long long>(lead_ms_of_call) * 1000LL +
+         k * static_cast<long long>(GRID_SLOT_US);
 }
 
 }  // namespace

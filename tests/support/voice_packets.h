@@ -40,9 +40,7 @@ inline Frame49 random_frame(std::mt19937& rng) {
   return f;
 }
 
-inline BurstFrames random_burst(std::mt19937& rng) {
-  return {random_frame(rng), random_frame(rng), random_frame(rng)};
-}
+inline BurstFrames random_burst(std::mt19937& rng) { return {random_frame(rng), random_frame(rng), random_frame(rng)}; }
 
 struct Call {
   uint32_t source = 2620001;
@@ -56,8 +54,8 @@ struct Call {
 inline Bytes moto_common(Bytes d, const Call& c, uint16_t sequence) {
   const unsigned char peer[4] = {0x00, 0x00, 0x30, 0x39};
   const unsigned char tag[4] = {1, 2, 3, 4};
-  moto_fill_common(d.data(), c.private_call ? MOTO_OPCODE_PRIVATE_VOICE : MOTO_OPCODE_GROUP_VOICE, peer, 7,
-                   c.source, c.destination, tag, sequence);
+  moto_fill_common(d.data(), c.private_call ? MOTO_OPCODE_PRIVATE_VOICE : MOTO_OPCODE_GROUP_VOICE, peer, 7, c.source,
+                   c.destination, tag, sequence);
   if (!c.slot2) d[MOTO_OFS_CALL_FLAGS] &= static_cast<unsigned char>(~MOTO_FLAG_SLOT2);
   return d;
 }
@@ -123,8 +121,7 @@ inline bool decode_hytera_frames(const Bytes& p, BurstFrames* out) {
 
 inline BurstFrames moto_frames(const Bytes& d) {
   BurstFrames f{};
-  for (unsigned int n = 0; n < 3; ++n)
-    moto_get_voice_frame(d.data(), static_cast<long>(d.size()), n, f[n].data());
+  for (unsigned int n = 0; n < 3; ++n) moto_get_voice_frame(d.data(), static_cast<long>(d.size()), n, f[n].data());
   return f;
 }
 
