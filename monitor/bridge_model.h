@@ -30,8 +30,8 @@ struct CallRecord {
   EndedBy ended_by = EndedBy::kRunning;
   // Ended by the daemon restarting or the link dropping, not by a line of its own.
   bool interrupted = false;
-  int64_t repeater_id = 0;    // rf_to_net: the repeater that relayed it
-  int64_t call_number = 0;    // net_to_rf: the daemon's call counter
+  int64_t repeater_id = 0;     // rf_to_net: the repeater that relayed it
+  int64_t call_number = 0;     // net_to_rf: the daemon's call counter
   bool without_start = false;  // net_to_rf: began without a header
   double ber_max = 0;
   int64_t bursts_with_errors = 0, uncorrectable_frames = 0, sequence_gaps = 0, out_of_order = 0, doubled_ids = 0;
@@ -110,12 +110,12 @@ class BridgeModel {
   int64_t rdac_step = 0;
   int64_t rdac_last = 0;
   std::optional<CallRecord> rf_call, net_call;
-  std::deque<CallRecord> last_heard;  // newest first
+  std::deque<CallRecord> last_heard;     // newest first
   std::deque<PositionRecord> positions;  // newest first
   Counters counters;
   DaemonInfo daemon;
-  int64_t last_time = 0;  // time of the last line
-  uint64_t version = 0;   // bumped on every change
+  int64_t last_time = 0;         // time of the last line
+  uint64_t version = 0;          // bumped on every change
   std::deque<ChangeNote> notes;  // the last kNotes changes, oldest first
 
  private:

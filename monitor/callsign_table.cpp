@@ -20,9 +20,8 @@ std::string upper_trimmed(std::string s) {
 // over-long text) is not shown rather than shown garbled.
 bool plausible_callsign(const std::string& s) {
   if (s.empty() || s.size() > 16) return false;
-  return std::all_of(s.begin(), s.end(), [](char c) {
-    return (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '/' || c == '-';
-  });
+  return std::all_of(s.begin(), s.end(),
+                     [](char c) { return (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '/' || c == '-'; });
 }
 
 }  // namespace
@@ -89,8 +88,7 @@ bool CallsignTable::load(std::istream& in, std::string* error) {
     pool += '\0';
   }
   // Later rows win over earlier ones with the same id.
-  std::stable_sort(entries.begin(), entries.end(),
-                   [](const auto& a, const auto& b) { return a.first < b.first; });
+  std::stable_sort(entries.begin(), entries.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
   ids_.clear();
   offsets_.clear();
   for (size_t i = 0; i < entries.size(); ++i) {

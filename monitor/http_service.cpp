@@ -133,11 +133,10 @@ void HttpService::routes() {
               // Tells the page where the stream begins; it has the state up to here.
               *greeted = true;
               *last = m.version;
-              out = "retry: 3000\nid: " + std::to_string(m.version) + "\ndata: {\"seq\":" +
-                    std::to_string(m.version) + ",\"what\":\"hello\"}\n\n";
+              out = "retry: 3000\nid: " + std::to_string(m.version) + "\ndata: {\"seq\":" + std::to_string(m.version) +
+                    ",\"what\":\"hello\"}\n\n";
             } else {
-              state_.changed.wait_for(lock, kKeepAliveComment,
-                                      [&] { return state_.stopping || m.version != *last; });
+              state_.changed.wait_for(lock, kKeepAliveComment, [&] { return state_.stopping || m.version != *last; });
               if (state_.stopping) return false;
               if (m.version == *last) {
                 out = ": keep-alive\n\n";

@@ -97,7 +97,7 @@ json status_json(const BridgeModel& m, const CallsignTable& calls, int64_t now) 
       {"bridge_id", d.bridge_id > 0 ? json(d.bridge_id) : json(nullptr)},
       {"tx_hz", d.tx_hz > 0 ? json(d.tx_hz) : json(nullptr)},
       {"rx_hz", d.rx_hz > 0 ? json(d.rx_hz) : json(nullptr)},
-      {"jitter_buffer", d.jitter_buffer_ms < 0 ? json("off")
+      {"jitter_buffer", d.jitter_buffer_ms < 0    ? json("off")
                         : d.jitter_buffer_ms == 0 ? json("auto")
                                                   : json(d.jitter_buffer_ms)},
       {"configuration_failed", d.configuration_failed},
@@ -115,10 +115,11 @@ json status_json(const BridgeModel& m, const CallsignTable& calls, int64_t now) 
       {"doubled_ids", c.doubled_ids},
       {"call_timeouts", c.call_timeouts},
       {"paced_bursts", c.paced_bursts},
-      {"dropped", {{"bad_signature", c.dropped_bad_signature},
-                   {"not_network_master", c.dropped_not_master},
-                   {"other", c.dropped_other},
-                   {"in_summaries", c.dropped_in_summaries}}},
+      {"dropped",
+       {{"bad_signature", c.dropped_bad_signature},
+        {"not_network_master", c.dropped_not_master},
+        {"other", c.dropped_other},
+        {"in_summaries", c.dropped_in_summaries}}},
       {"registrations", c.registrations},
       {"re_registrations", c.re_registrations},
       {"registration_requests", c.registration_requests},
@@ -223,14 +224,12 @@ std::string metrics_text(const BridgeModel& m) {
       c.registration_requests);
   one("moto_bridge_bursts_with_errors_total", "counter", "Network bursts with corrected bit errors.",
       c.bursts_with_errors);
-  one("moto_bridge_uncorrectable_frames_total", "counter", "Voice frames beyond correction.",
-      c.uncorrectable_frames);
+  one("moto_bridge_uncorrectable_frames_total", "counter", "Voice frames beyond correction.", c.uncorrectable_frames);
   family("moto_bridge_sequence_errors_total", "counter", "Network packets out of sequence.");
   sample("moto_bridge_sequence_errors_total", "{kind=\"gap\"}", c.sequence_gaps);
   sample("moto_bridge_sequence_errors_total", "{kind=\"out_of_order\"}", c.out_of_order);
   sample("moto_bridge_sequence_errors_total", "{kind=\"doubled_id\"}", c.doubled_ids);
-  one("moto_bridge_call_timeouts_total", "counter", "Network calls ended by the transmit time-out.",
-      c.call_timeouts);
+  one("moto_bridge_call_timeouts_total", "counter", "Network calls ended by the transmit time-out.", c.call_timeouts);
   family("moto_bridge_dropped_datagrams_total", "counter", "Datagrams dropped, by reason.");
   sample("moto_bridge_dropped_datagrams_total", "{reason=\"bad_signature\"}", c.dropped_bad_signature);
   sample("moto_bridge_dropped_datagrams_total", "{reason=\"not_network_master\"}", c.dropped_not_master);

@@ -6,13 +6,13 @@ namespace monitor {
 
 enum class LineKind {
   kUnrecognised,
-  kSecret,          // NetworkKey / KeyBytes: dropped, never stored
-  kDaemonStart,     // "Date: <time>"
-  kGolayTable,      // "Initialize Golay-23-12 table", the line after the date
-  kConfigValue,     // "RptrCall=[...]" and the other settings
+  kSecret,       // NetworkKey / KeyBytes: dropped, never stored
+  kDaemonStart,  // "Date: <time>"
+  kGolayTable,   // "Initialize Golay-23-12 table", the line after the date
+  kConfigValue,  // "RptrCall=[...]" and the other settings
   kConfigUnreadable,
   kConfigInvalid,
-  kInitialized,     // "VEXAQuorvix 1.00 initialized..."
+  kInitialized,  // "VEXAQuorvix 1.00 initialized..."
   kSocketError,
   kThreadStart,
   kPeerListReply,   // "Master peer list reply": the repeater has taken us in
@@ -21,39 +21,49 @@ enum class LineKind {
   kPeerEntryAddress,
   kPeerEntryPort,
   kTooManyPeers,
-  kPeerRegistration,  // "Login PEER-ID:%d from IP:%s"
-  kPeerKeepAlive,     // "Send 99 PEER-ID:%d IP:%s"
-  kMasterKeepAlive,   // "Master keep alive request from master"
-  kNotRegistered,     // "Repeater not registered, send registration ..."
-  kLogin,             // "Sende Anmeldung an DMR Master  IP:%s"
-  kRdacStep,          // "Local_Repeater_rdac %i"
-  kRdacReceived,      // "Local_Repeater_rdac " (an answer or service-port data)
-  kRfCallStart,       // "Moto RX+ ..."
-  kRfCallEnd,         // "Moto RX- ID:%i"
-  kNetReceive,        // "RX SLOT=%i DST_ID=%i SRC_ID=%i TYPE=Voice"
-  kNetReceiveEnd,     // "VOICE RX SLOT %i END USER_ID=%i"
-  kNetCallStart,      // "PTT ON %d", "PTT ON without START %d"
-  kNetCallEnd,        // "PTT OFF %d"
-  kNetCallTimeout,    // "TX TIMEOUT %d"
-  kBitErrorRate,      // "BER : %f%%"
+  kPeerRegistration,    // "Login PEER-ID:%d from IP:%s"
+  kPeerKeepAlive,       // "Send 99 PEER-ID:%d IP:%s"
+  kMasterKeepAlive,     // "Master keep alive request from master"
+  kNotRegistered,       // "Repeater not registered, send registration ..."
+  kLogin,               // "Sende Anmeldung an DMR Master  IP:%s"
+  kRdacStep,            // "Local_Repeater_rdac %i"
+  kRdacReceived,        // "Local_Repeater_rdac " (an answer or service-port data)
+  kRfCallStart,         // "Moto RX+ ..."
+  kRfCallEnd,           // "Moto RX- ID:%i"
+  kNetReceive,          // "RX SLOT=%i DST_ID=%i SRC_ID=%i TYPE=Voice"
+  kNetReceiveEnd,       // "VOICE RX SLOT %i END USER_ID=%i"
+  kNetCallStart,        // "PTT ON %d", "PTT ON without START %d"
+  kNetCallEnd,          // "PTT OFF %d"
+  kNetCallTimeout,      // "TX TIMEOUT %d"
+  kBitErrorRate,        // "BER : %f%%"
   kUncorrectableFrame,  // "AMBE %u, Err_A = %d Err_B = %d"
-  kSequenceGap,       // "F_err: %d %d", "Ferr: %d %d"
-  kOutOfOrder,        // "O_err: %d %d"
-  kDoubledId,         // "Doubling DMR-IDs: %d %d in %d/-1"
-  kPacing,            // "add delay: %ldus to pacnum: %d"
-  kJitterStart,       // "Jitter buffer %d start: lead %d ms (%s)"
-  kJitterEnd,         // "Jitter buffer %d end: lead %d ms, bursts %d, late %d, lost %d, filled %d"
-  kDropped,           // "Dropped datagram from %s:%d on port %d: <reason>"
-  kDropSummary,       // "Dropped on port %d in the last minute: %u datagrams from %u senders"
-  kPosition,          // "[%i]Decoded GPS ..."
-  kEmbeddedLcError,   // "Bad Embedded Multi Block LC", "5bit-CRC failed", ...
-  kKnownOther,        // banners, host information, progress bar, peer-list lengths
+  kSequenceGap,         // "F_err: %d %d", "Ferr: %d %d"
+  kOutOfOrder,          // "O_err: %d %d"
+  kDoubledId,           // "Doubling DMR-IDs: %d %d in %d/-1"
+  kPacing,              // "add delay: %ldus to pacnum: %d"
+  kJitterStart,         // "Jitter buffer %d start: lead %d ms (%s)"
+  kJitterEnd,           // "Jitter buffer %d end: lead %d ms, bursts %d, late %d, lost %d, filled %d"
+  kDropped,             // "Dropped datagram from %s:%d on port %d: <reason>"
+  kDropSummary,         // "Dropped on port %d in the last minute: %u datagrams from %u senders"
+  kPosition,            // "[%i]Decoded GPS ..."
+  kEmbeddedLcError,     // "Bad Embedded Multi Block LC", "5bit-CRC failed", ...
+  kKnownOther,          // banners, host information, progress bar, peer-list lengths
 };
 
 enum class DropReason { kBadSignature, kNotNetworkMaster, kOther };
 
 // Settings the start-up echoes; NetworkKey is not among them on purpose.
-enum class ConfigKey { kCall, kRepeaterId, kRepeaterIp, kRepeaterPort, kMasterIp, kTxHz, kRxHz, kBridgeId, kJitterBuffer };
+enum class ConfigKey {
+  kCall,
+  kRepeaterId,
+  kRepeaterIp,
+  kRepeaterPort,
+  kMasterIp,
+  kTxHz,
+  kRxHz,
+  kBridgeId,
+  kJitterBuffer
+};
 
 struct LogEvent {
   LineKind kind = LineKind::kUnrecognised;
@@ -61,7 +71,7 @@ struct LogEvent {
   int64_t time = 0;
   // Numbers in the order the line prints them (see LineKind).
   int64_t n[6] = {0, 0, 0, 0, 0, 0};
-  double value = 0;  // BER percent
+  double value = 0;   // BER percent
   bool flag = false;  // PTT ON with START; JitterBuffer=auto
   ConfigKey config = ConfigKey::kCall;
   DropReason reason = DropReason::kOther;

@@ -77,10 +77,14 @@ bool config_value(std::string_view line, LogEvent* e) {
     bool numeric;
   };
   static constexpr Setting kSettings[] = {
-      {"RptrCall=[", ConfigKey::kCall, false},        {"RptrID=[", ConfigKey::kRepeaterId, true},
-      {"RptrIP=[", ConfigKey::kRepeaterIp, false},    {"RptrPort=[", ConfigKey::kRepeaterPort, true},
-      {"MasterIP=[", ConfigKey::kMasterIp, false},    {"RptrQRGtx=[", ConfigKey::kTxHz, true},
-      {"RptrQRGrx=[", ConfigKey::kRxHz, true},        {"MyBridgeID=[", ConfigKey::kBridgeId, true},
+      {"RptrCall=[", ConfigKey::kCall, false},
+      {"RptrID=[", ConfigKey::kRepeaterId, true},
+      {"RptrIP=[", ConfigKey::kRepeaterIp, false},
+      {"RptrPort=[", ConfigKey::kRepeaterPort, true},
+      {"MasterIP=[", ConfigKey::kMasterIp, false},
+      {"RptrQRGtx=[", ConfigKey::kTxHz, true},
+      {"RptrQRGrx=[", ConfigKey::kRxHz, true},
+      {"MyBridgeID=[", ConfigKey::kBridgeId, true},
       {"JitterBuffer=[", ConfigKey::kJitterBuffer, false},
   };
   for (const Setting& s : kSettings) {
@@ -134,8 +138,7 @@ bool position(std::string_view line, LogEvent* e) {
     while (width > 0 && out[width - 1] == ' ') out[--width] = '\0';
     return true;
   };
-  if (!fixed(9, e->text[0]) || !c.lit(" LONG(") || !fixed(9, e->text[1]) || !c.lit(" SPEED(") ||
-      !fixed(3, e->text[2]))
+  if (!fixed(9, e->text[0]) || !c.lit(" LONG(") || !fixed(9, e->text[1]) || !c.lit(" SPEED(") || !fixed(3, e->text[2]))
     return false;
   if (!c.lit(" RPT:") || !c.num(&e->n[2]) || !c.done()) return false;
   e->kind = LineKind::kPosition;
@@ -236,8 +239,8 @@ bool LogParser::parse_timed(std::string_view rest, LogEvent* e) {
            is(LineKind::kJitterEnd);
   }
   if (c.lit("Dropped datagram from ")) {
-    if (!c.until(':', e->text[0], 16) || !dotted(e->text[0]) || !c.lit(":") || !c.num(&n[0]) ||
-        !c.lit(" on port ") || !c.num(&n[1]) || !c.lit(": "))
+    if (!c.until(':', e->text[0], 16) || !dotted(e->text[0]) || !c.lit(":") || !c.num(&n[0]) || !c.lit(" on port ") ||
+        !c.num(&n[1]) || !c.lit(": "))
       return false;
     if (c.lit("bad signature"))
       e->reason = DropReason::kBadSignature;
@@ -302,7 +305,8 @@ bool LogParser::parse_untimed(std::string_view line, LogEvent* e) {
     if (c.lit("-Port = ")) return c.num(&n[1]) && c.done() && is(LineKind::kPeerEntryPort);
     return false;
   }
-  if (c.lit("TOO MANY PEERS IN NETWORK! (")) return c.num(&n[0]) && c.lit(")") && c.done() && is(LineKind::kTooManyPeers);
+  if (c.lit("TOO MANY PEERS IN NETWORK! ("))
+    return c.num(&n[0]) && c.lit(")") && c.done() && is(LineKind::kTooManyPeers);
   if (c.lit("Login PEER-ID:")) {
     return c.num(&n[0]) && c.lit(" from IP:") && c.rest(e->text[0], 16) && dotted(e->text[0]) &&
            is(LineKind::kPeerRegistration);

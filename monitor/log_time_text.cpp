@@ -7,8 +7,7 @@ namespace monitor {
 namespace {
 
 constexpr const char* kWeekdays[] = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
-constexpr const char* kMonths[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
-                                   "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+constexpr const char* kMonths[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun", "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
 
 bool digit(char c) { return c >= '0' && c <= '9'; }
 
@@ -26,10 +25,10 @@ bool LogTimeText::looks_like(std::string_view t) {
   if (t.size() < kTimeTextLength) return false;
   const char* p = t.data();
   // "Www Mmm dd hh:mm:ss yyyy"; the day is padded with a blank.
-  return p[3] == ' ' && p[7] == ' ' && (p[8] == ' ' || digit(p[8])) && digit(p[9]) && p[10] == ' ' &&
-         digit(p[11]) && digit(p[12]) && p[13] == ':' && digit(p[14]) && digit(p[15]) && p[16] == ':' &&
-         digit(p[17]) && digit(p[18]) && p[19] == ' ' && digit(p[20]) && digit(p[21]) && digit(p[22]) &&
-         digit(p[23]) && name_index(p, kWeekdays, 7) >= 0 && name_index(p + 4, kMonths, 12) >= 0;
+  return p[3] == ' ' && p[7] == ' ' && (p[8] == ' ' || digit(p[8])) && digit(p[9]) && p[10] == ' ' && digit(p[11]) &&
+         digit(p[12]) && p[13] == ':' && digit(p[14]) && digit(p[15]) && p[16] == ':' && digit(p[17]) && digit(p[18]) &&
+         p[19] == ' ' && digit(p[20]) && digit(p[21]) && digit(p[22]) && digit(p[23]) &&
+         name_index(p, kWeekdays, 7) >= 0 && name_index(p + 4, kMonths, 12) >= 0;
 }
 
 bool LogTimeText::parse(std::string_view t, int64_t* seconds) {

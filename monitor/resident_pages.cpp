@@ -10,8 +10,8 @@ namespace monitor {
 
 namespace {
 
-constexpr const char* kUnusedLibraries[] = {"/libcrypto.so", "/libssl.so", "/libbrotlienc.so", "/libbrotlidec.so",
-                                            "/libbrotlicommon.so", "/libz.so"};
+constexpr const char* kUnusedLibraries[] = {"/libcrypto.so",    "/libssl.so",          "/libbrotlienc.so",
+                                            "/libbrotlidec.so", "/libbrotlicommon.so", "/libz.so"};
 
 int release_object(dl_phdr_info* info, size_t, void* released_kb) {
   const char* name = info->dlpi_name;

@@ -85,7 +85,8 @@ TEST_F(MonitorHttp, EventStreamSendsOneEventPerChange) {
   });
   {
     std::unique_lock<std::mutex> lock(m);
-    ASSERT_TRUE(cv.wait_for(lock, std::chrono::seconds(5), [&] { return received.find("hello") != std::string::npos; }));
+    ASSERT_TRUE(
+        cv.wait_for(lock, std::chrono::seconds(5), [&] { return received.find("hello") != std::string::npos; }));
   }
   log("Wed Dec  9 15:41:59 2026 Moto RX+ slot:2 destination_id:9 source_id:2620001 rptr_id:1\n");
   log("Wed Dec  9 15:42:01 2026 Moto RX- ID:2620001\n");

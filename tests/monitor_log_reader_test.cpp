@@ -118,10 +118,13 @@ TEST(MonitorLogParser, EveryLineKindAndItsNearMisses) {
       {"Bad Embedded Multi Block LC", LineKind::kEmbeddedLcError, {}},
       {" -> Hamming1 0 failed", LineKind::kEmbeddedLcError, {}},
       {"[2620001]Decoded GPS Auto Time+Dist [17]: LAT(05232.103) LONG(001325.56) SPEED(041) RPT:74565",
-       LineKind::kPosition, {2620001, 17, 74565}},
-      {"[2620001]Decoded GPS Manual [19]: LAT(05232.103) LONG(001325.5) SPEED(041) RPT:74565", LineKind::kUnrecognised,
+       LineKind::kPosition,
+       {2620001, 17, 74565}},
+      {"[2620001]Decoded GPS Manual [19]: LAT(05232.103) LONG(001325.5) SPEED(041) RPT:74565",
+       LineKind::kUnrecognised,
        {}},
-      {"[2620001]Decoded GPS Sometimes [19]: LAT(05232.103) LONG(001325.56) SPEED(041) RPT:1", LineKind::kUnrecognised,
+      {"[2620001]Decoded GPS Sometimes [19]: LAT(05232.103) LONG(001325.56) SPEED(041) RPT:1",
+       LineKind::kUnrecognised,
        {}},
       {"[=====>    ] 50 %", LineKind::kKnownOther, {}},
       {"PTT ON 3", LineKind::kUnrecognised, {}},  // network lines carry the time
@@ -133,7 +136,8 @@ TEST(MonitorLogParser, EveryLineKindAndItsNearMisses) {
     for (size_t i = 0; i < c.numbers.size(); ++i) EXPECT_EQ(e.n[i], c.numbers[i]) << c.line << " #" << i;
   }
   const LineCase timed[] = {
-      {"Moto RX+ slot:2 destination_id:9 source_id:2620001 rptr_id:74565", LineKind::kRfCallStart,
+      {"Moto RX+ slot:2 destination_id:9 source_id:2620001 rptr_id:74565",
+       LineKind::kRfCallStart,
        {2620001, 9, 74565, 2}},
       {"Moto RX+ slot:2 destination_id:9 source_id:2620001", LineKind::kUnrecognised, {}},
       {"Moto RX- ID:2620001", LineKind::kRfCallEnd, {2620001}},
@@ -150,10 +154,12 @@ TEST(MonitorLogParser, EveryLineKindAndItsNearMisses) {
       {"Repeater not registered, send registration to IP:192.0.2.2 Port:50000", LineKind::kNotRegistered, {50000}},
       {"Jitter buffer 1 start: lead 120 ms (auto)", LineKind::kJitterStart, {1, 120}},
       {"Jitter buffer 1 start: lead 120 ms (sometimes)", LineKind::kUnrecognised, {}},
-      {"Jitter buffer 3 end: lead 120 ms, bursts 6, late 1, lost 2, filled 46", LineKind::kJitterEnd,
+      {"Jitter buffer 3 end: lead 120 ms, bursts 6, late 1, lost 2, filled 46",
+       LineKind::kJitterEnd,
        {3, 120, 6, 1, 2, 46}},
       {"Jitter buffer 3 end: lead 120 ms, bursts 6, late 1, lost 2", LineKind::kUnrecognised, {}},
-      {"Dropped datagram from 198.51.100.7:4000 on port 62006: not the network master", LineKind::kDropped,
+      {"Dropped datagram from 198.51.100.7:4000 on port 62006: not the network master",
+       LineKind::kDropped,
        {4000, 62006}},
       {"Dropped datagram from 192.0.2.2:50000 on port 50000: bad signature", LineKind::kDropped, {50000, 50000}},
       {"Dropped datagram from 192.0.2:50000 on port 50000: bad signature", LineKind::kUnrecognised, {}},
@@ -182,8 +188,8 @@ TEST(MonitorPositionDegrees, DegreesAndMinutesBothSides) {
     int limit;
     std::optional<double> degrees;
   } cases[] = {
-      {"05232.103", 90, 52.53505},  {"001325.56", 180, 13.426},  {"4807.038N", 90, 48.1173},
-      {"4807.038S", 90, -48.1173},  {"01131.000W", 180, -11.51667}, {"9000.000", 90, 90.0},
+      {"05232.103", 90, 52.53505},    {"001325.56", 180, 13.426},     {"4807.038N", 90, 48.1173},
+      {"4807.038S", 90, -48.1173},    {"01131.000W", 180, -11.51667}, {"9000.000", 90, 90.0},
       {"9000.001", 90, std::nullopt}, {"0560.000", 90, std::nullopt}, {"12.5", 90, std::nullopt},
       {"ab32.103", 90, std::nullopt}, {"", 90, std::nullopt},         {"18000.00", 180, 180.0},
   };

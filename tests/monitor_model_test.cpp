@@ -61,7 +61,8 @@ Views views(monitor::SharedState& s) {
   v.calls = monitor::calls_json(s.model, s.callsigns, now);
   v.positions = monitor::positions_json(s.model, s.callsigns);
   v.metrics = monitor::metrics_text(s.model);
-  v.page = monitor::dashboard_page(monitor::dump({{"status", v.status}, {"calls", v.calls}, {"positions", v.positions}}));
+  v.page =
+      monitor::dashboard_page(monitor::dump({{"status", v.status}, {"calls", v.calls}, {"positions", v.positions}}));
   return v;
 }
 
@@ -76,7 +77,8 @@ void expect_key_nowhere(const Views& v, const std::string& key_text, const std::
 // Each call in the JSON against the peer that received it.
 void expect_calls_match_records(const json& calls, const std::string& run) {
   std::vector<json> rf, net;
-  for (const json& c : calls) (c["direction"] == "rf_to_net" ? rf : net).insert((c["direction"] == "rf_to_net" ? rf : net).begin(), c);
+  for (const json& c : calls)
+    (c["direction"] == "rf_to_net" ? rf : net).insert((c["direction"] == "rf_to_net" ? rf : net).begin(), c);
   const auto at_master = records(run + "-master.jsonl", "hyt_call_rx");
   const auto at_repeater = records(run + "-repeater.jsonl", "moto_call_rx");
   ASSERT_EQ(rf.size(), at_master.size());

@@ -92,9 +92,10 @@ bool wait_until_read(int port) {
 
 // The page as headless Chromium renders it (scripts run), or empty.
 std::string rendered_page(const std::string& dir, int port, const std::string& screenshot) {
-  const std::string common = "timeout 90 /usr/bin/chromium --headless --no-sandbox --disable-gpu --disable-quic "
-                             "--no-first-run --disable-background-networking --disable-component-update "
-                             "--disable-sync --virtual-time-budget=3000 --user-data-dir=";
+  const std::string common =
+      "timeout 90 /usr/bin/chromium --headless --no-sandbox --disable-gpu --disable-quic "
+      "--no-first-run --disable-background-networking --disable-component-update "
+      "--disable-sync --virtual-time-budget=3000 --user-data-dir=";
   const std::string url = " http://127.0.0.1:" + std::to_string(port) + "/";
   if (std::system((common + dir + "/chrome-dom --dump-dom" + url + " >" + dir + "/dom.html 2>/dev/null").c_str()) != 0)
     return "";
@@ -149,7 +150,8 @@ quit
   const auto at_master = events(bench.master_events(), "hyt_call_rx");
   const auto at_repeater = events(bench.repeater_events(), "moto_call_rx");
   std::vector<json> rf, net;
-  for (auto it = calls.rbegin(); it != calls.rend(); ++it) ((*it)["direction"] == "rf_to_net" ? rf : net).push_back(*it);
+  for (auto it = calls.rbegin(); it != calls.rend(); ++it)
+    ((*it)["direction"] == "rf_to_net" ? rf : net).push_back(*it);
   ASSERT_EQ(rf.size(), at_master.size()) << calls.dump();
   ASSERT_EQ(net.size(), at_repeater.size()) << calls.dump();
   EXPECT_EQ(status["counters"]["calls_rf_to_net"], rf.size());
@@ -175,8 +177,8 @@ quit
   EXPECT_TRUE(positions[0]["latitude"].is_number());
 
   // The key, as text and as bytes, in nothing the monitor gives out.
-  const std::string served = get(port, "/") + status.dump() + calls.dump() + positions.dump() +
-                             get(port, "/metrics") + simtestbed::read_text(output);
+  const std::string served = get(port, "/") + status.dump() + calls.dump() + positions.dump() + get(port, "/metrics") +
+                             simtestbed::read_text(output);
   EXPECT_EQ(served.find("c0ffee0011223344"), std::string::npos);
   EXPECT_EQ(served.find("c0:ff:ee:00:11"), std::string::npos);
 
@@ -186,9 +188,9 @@ quit
   ASSERT_FALSE(dom.empty()) << "chromium failed";
   // What the scripts wrote into the page, not the embedded state.
   const std::string body = dom.substr(0, dom.find("initial-state"));
-  for (const std::string& shown : {std::string(">Registered<"), std::string(">Logged in<"), std::string("2620001"),
-                                   std::string("2620002"), std::string("DL1AAA"), std::string("05232.103"),
-                                   std::string("001325.56"), std::string("52.53505")})
+  for (const std::string& shown :
+       {std::string(">Registered<"), std::string(">Logged in<"), std::string("2620001"), std::string("2620002"),
+        std::string("DL1AAA"), std::string("05232.103"), std::string("001325.56"), std::string("52.53505")})
     EXPECT_NE(body.find(shown), std::string::npos) << shown << "\n" << body;
   // One last-heard row per call.
   size_t rows = 0;
