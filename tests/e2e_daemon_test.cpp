@@ -10,8 +10,7 @@
 namespace {
 
 std::string loopback_config(int repeater_port) {
-  return "RptrCall=DB0TST\nRptrID=262999\nRptrIP=127.0.0.1\nRptrPort=" +
-         std::to_string(repeater_port) +
+  return "RptrCall=DB0TST\nRptrID=262999\nRptrIP=127.0.0.1\nRptrPort=" + std::to_string(repeater_port) +
          "\nMasterIP=127.0.0.1\nRptrQRGtx=439500000\nRptrQRGrx=431900000\n"
          "MyBridgeID=262998\nNetworkKey=abcd\n";
 }
@@ -42,10 +41,8 @@ TEST(E2eDaemon, InvalidConfigurationShowsEveryProblemThenEnds) {
   DaemonRunner daemon(dir.path());
   EXPECT_EQ(daemon.wait_exit(10000), 0);
   std::string out = daemon.output();
-  EXPECT_NE(out.find("RptrCall [AB], has more than 8 characters!\nError in RptrID=[0]\n"),
-            std::string::npos);
-  EXPECT_NE(out.find("Configuration file invalid... (7)\nCan not read Configfile vexaqv.cfg\n"),
-            std::string::npos);
+  EXPECT_NE(out.find("RptrCall [AB], has more than 8 characters!\nError in RptrID=[0]\n"), std::string::npos);
+  EXPECT_NE(out.find("Configuration file invalid... (7)\nCan not read Configfile vexaqv.cfg\n"), std::string::npos);
 }
 
 TEST(E2eDaemon, ValidConfigurationStartsAndKeepsRunning) {
@@ -61,8 +58,7 @@ TEST(E2eDaemon, ValidConfigurationStartsAndKeepsRunning) {
                      "\033[4;32mTIMER SET Please Wait\033[0m, \033[1;36m8sek\n"),
             std::string::npos)
       << out;
-  EXPECT_NE(out.find("] 99 %\r\n\033[0m\033[1;32m[ OK ]\033[0m Initializing...\n\n"),
-            std::string::npos);
+  EXPECT_NE(out.find("] 99 %\r\n\033[0m\033[1;32m[ OK ]\033[0m Initializing...\n\n"), std::string::npos);
   EXPECT_NE(out.find("\033[1m[INFO]\033[0m CPU name: "), std::string::npos);
   EXPECT_NE(out.find("\033[1m[INFO]\033[0m CPU speed: "), std::string::npos);
   EXPECT_NE(out.find("Vorhandener Arbeitsspeicher: "), std::string::npos);

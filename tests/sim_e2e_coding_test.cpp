@@ -26,11 +26,11 @@ std::string pack_hex(const uint8_t* bits, size_t count) {
 }
 
 TEST(SimCoding, GolayAndScramblingCheckValues) {
-  struct { uint32_t in, g23, g24, mask; } cases[] = {
-      {0x001, 0x000C75, 0x0018EB, 0x0CEB7F},
-      {0x800, 0x40063A, 0x800C75, 0x5E99DC},
-      {0x123, 0x091856, 0x1230AC, 0xFFFFFFFF},
-      {0xFFF, 0x7FFFFF, 0xFFFFFFFF, 0x059F84},
+  struct {
+    uint32_t in, g23, g24, mask;
+  } cases[] = {
+      {0x001, 0x000C75, 0x0018EB, 0x0CEB7F},   {0x800, 0x40063A, 0x800C75, 0x5E99DC},
+      {0x123, 0x091856, 0x1230AC, 0xFFFFFFFF}, {0xFFF, 0x7FFFFF, 0xFFFFFFFF, 0x059F84},
       {0x000, 0x000000, 0x000000, 0x216623},
   };
   for (const auto& c : cases) {
@@ -88,7 +88,10 @@ TEST(SimCoding, EmbeddedSignallingCheckValues) {
     EXPECT_FALSE(d.rows_ok && d.columns_ok && d.checksum_ok) << k;
   }
 
-  struct { uint8_t lcss; uint16_t word; } embs[] = {{1, 0x1391}, {3, 0x1774}, {2, 0x1507}, {0, 0x11E2}};
+  struct {
+    uint8_t lcss;
+    uint16_t word;
+  } embs[] = {{1, 0x1391}, {3, 0x1774}, {2, 0x1507}, {0, 0x11E2}};
   for (const auto& e : embs) {
     EXPECT_EQ(simdmr::emb_encode(1, 0, e.lcss), e.word);
     EXPECT_TRUE(simdmr::emb_decode(e.word).valid);

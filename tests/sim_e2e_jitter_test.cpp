@@ -30,11 +30,20 @@ TEST(SimE2eJitter, SilenceFrameAndLinkWords) {
     const char* words;
     bool valid;
   } cases[] = {
-      {"delay=uniform:0:100 loss=2%", true}, {"delay=normal:40:10,late=3%:100,reorder=1%", true},
-      {"delay=exp:15 loss=1.5 loss_run=3", true}, {"off", true}, {"", true},
-      {"delay=uniform:100:0", false}, {"delay=normal:20", false}, {"delay=fixed:2001", false},
-      {"loss=100.5%", false}, {"loss_run=0", false}, {"loss_run=51", false}, {"late=3%", false},
-      {"jitter=5", false}, {"loss", false},
+      {"delay=uniform:0:100 loss=2%", true},
+      {"delay=normal:40:10,late=3%:100,reorder=1%", true},
+      {"delay=exp:15 loss=1.5 loss_run=3", true},
+      {"off", true},
+      {"", true},
+      {"delay=uniform:100:0", false},
+      {"delay=normal:20", false},
+      {"delay=fixed:2001", false},
+      {"loss=100.5%", false},
+      {"loss_run=0", false},
+      {"loss_run=51", false},
+      {"late=3%", false},
+      {"jitter=5", false},
+      {"loss", false},
   };
   for (const auto& c : cases) {
     simlink::Link link;

@@ -93,8 +93,8 @@ quit
   for (const auto& rdac : events(bench.master_events(), "rdac_rx")) EXPECT_EQ(rdac.num("from_port"), 62006);
   for (size_t i = 0; i < 4; ++i) EXPECT_NEAR(r.rdac_s[i], 6.0 * static_cast<double>(i + 1), 2.0) << i;
   size_t at = 0;
-  for (const char* line : {"Local_Repeater_rdac 2\n", "Local_Repeater_rdac 3\n", "Local_Repeater_rdac 4\n",
-                           "Local_Repeater_rdac 0\n"}) {
+  for (const char* line :
+       {"Local_Repeater_rdac 2\n", "Local_Repeater_rdac 3\n", "Local_Repeater_rdac 4\n", "Local_Repeater_rdac 0\n"}) {
     at = find_from(log, line, at);
     EXPECT_NE(at, std::string::npos) << line;
   }

@@ -87,13 +87,15 @@ quit
   forge(Host::kPeers, ipsc, "peer_list3", with_key(from_peers));
   forge(Host::kThird, ipsc, "ipsc_call",
         with_key({"--count", "14", "--rate", "16", "--src", std::to_string(kForgedIpscSource)}));
-  forge(Host::kThird, voice, "hytera_call", {"--count", "15", "--rate", "16", "--src", std::to_string(kForgedNetworkSource)});
+  forge(Host::kThird, voice, "hytera_call",
+        {"--count", "15", "--rate", "16", "--src", std::to_string(kForgedNetworkSource)});
 
   // A 5-second flood from three addresses on every port while the second
   // call of each side crosses (they start about 22 s after the login).
   std::this_thread::sleep_for(std::chrono::seconds(11));
-  const std::vector<std::string> flood = {"--from", bench.third_host_addresses(), "--count", "10000", "--rate",
-                                          "2000", "--max-seconds", "5", "--listen-ms", "0"};
+  const std::vector<std::string> flood = {
+      "--from", bench.third_host_addresses(), "--count", "10000", "--rate", "2000", "--max-seconds", "5", "--listen-ms",
+      "0"};
   for (const std::string& port : {ipsc, voice, rdac}) forge(Host::kThird, port, "junk", flood, false);
   std::this_thread::sleep_for(std::chrono::seconds(6));
   // Echoes from the stranger after the master stops echoing: the login must lapse all the same.
@@ -104,12 +106,13 @@ quit
   bench.daemon().wait_for("Dropped on port 50000 in the last minute: ", 20000);
   const std::string log = bench.daemon_log();
   std::string intruders;
-  for (const std::string& name : intruder_logs) intruders += name + ": " + simtestbed::read_text(bench.dir() + "/" + name);
+  for (const std::string& name : intruder_logs)
+    intruders += name + ": " + simtestbed::read_text(bench.dir() + "/" + name);
 
   // Nobody answered a forger, and no voice went its way.
   for (const std::string& name : intruder_logs)
-    EXPECT_NE(simtestbed::read_text(bench.dir() + "/" + name).find(" received=0\n"), std::string::npos)
-        << name << "\n" << intruders;
+    EXPECT_NE(simtestbed::read_text(bench.dir() + "/" + name).find(" received=0\n"), std::string::npos) << name << "\n"
+                                                                                                        << intruders;
   // The forged reply drew no peer-list request; the forged list did not stop the Motorola side.
   const simreport::Report r = bench.report();
   EXPECT_EQ(r.peer_list_requests, 1) << bench.logs();
@@ -131,7 +134,8 @@ quit
   const auto announcements = events(bench.master_events(), "rdac_announcement");
   ASSERT_GE(announcements.size(), 4u) << bench.logs();
   if (announcements.size() > 4) {
-    EXPECT_GT(announcements[4].num("t_us") - announcements[3].num("t_us"), 12000000) << "a fifth came with the first four";
+    EXPECT_GT(announcements[4].num("t_us") - announcements[3].num("t_us"), 12000000)
+        << "a fifth came with the first four";
   }
   // The stranger's echoes did not keep the login alive: the bridge logged in again.
   EXPECT_GE(count_of(log, "Sende Anmeldung an DMR Master"), 2u) << log;

@@ -14,8 +14,8 @@ using AirFrame = std::array<uint8_t, 72>;   // one bit per byte, f[0] first on a
 
 struct FrameDecode {
   VoiceBits voice{};
-  int a_errors = 0;   // bits corrected in W23..W1
-  int b_errors = 0;   // bits corrected in the descrambled B word
+  int a_errors = 0;  // bits corrected in W23..W1
+  int b_errors = 0;  // bits corrected in the descrambled B word
   bool w0_wrong = false;
   bool uncorrectable = false;  // four or more errors in the A word
 };

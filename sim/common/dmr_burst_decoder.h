@@ -26,9 +26,7 @@ using Burst = std::array<uint8_t, kBurstBytes>;
 
 // ---------------------------------------------------------------- bit access
 
-inline unsigned get_bit(const uint8_t* bytes, unsigned k) {
-  return (bytes[k / 8] >> (7 - k % 8)) & 1u;
-}
+inline unsigned get_bit(const uint8_t* bytes, unsigned k) { return (bytes[k / 8] >> (7 - k % 8)) & 1u; }
 
 inline void set_bit(uint8_t* bytes, unsigned k, unsigned v) {
   const uint8_t m = static_cast<uint8_t>(0x80u >> (k % 8));
@@ -162,9 +160,15 @@ inline BptcResult bptc_decode(const uint8_t in[196]) {
   BptcResult res;
   unsigned bad_r = 0, bad_c = 0;
   for (unsigned r = 0; r < 13; ++r)
-    if (!row_ok(r)) { ++res.failing_rows; bad_r = r; }
+    if (!row_ok(r)) {
+      ++res.failing_rows;
+      bad_r = r;
+    }
   for (unsigned c = 0; c < 15; ++c)
-    if (!col_ok(c)) { ++res.failing_columns; bad_c = c; }
+    if (!col_ok(c)) {
+      ++res.failing_columns;
+      bad_c = c;
+    }
   if (res.failing_rows == 1 && res.failing_columns == 1) {
     m[bad_r][bad_c] ^= 1;
     res.corrected = true;
@@ -211,7 +215,8 @@ struct SlotType {
 inline SlotType slot_type_decode(uint32_t word20) {
   SlotType best;
   for (unsigned d = 0; d < 256; ++d) {
-    const int dist = std::popcount((slot_type_word(static_cast<uint8_t>(d >> 4), static_cast<uint8_t>(d & 15)) ^ word20) & 0xFFFFFu);
+    const int dist =
+        std::popcount((slot_type_word(static_cast<uint8_t>(d >> 4), static_cast<uint8_t>(d & 15)) ^ word20) & 0xFFFFFu);
     if (dist < best.distance) {
       best.distance = dist;
       best.colour_code = static_cast<uint8_t>(d >> 4);

@@ -62,8 +62,8 @@ uint16_t emb_encode(uint8_t colour_code, uint8_t pi, uint8_t lcss) {
 Emb emb_decode(uint16_t word) {
   Emb e;
   const unsigned d = word >> 9;
-  e.valid = emb_encode(static_cast<uint8_t>(d >> 3), static_cast<uint8_t>((d >> 2) & 1),
-                       static_cast<uint8_t>(d & 3)) == word;
+  e.valid =
+      emb_encode(static_cast<uint8_t>(d >> 3), static_cast<uint8_t>((d >> 2) & 1), static_cast<uint8_t>(d & 3)) == word;
   e.colour_code = static_cast<uint8_t>(d >> 3);
   e.pi = static_cast<uint8_t>((d >> 2) & 1);
   e.lcss = static_cast<uint8_t>(d & 3);
@@ -76,8 +76,8 @@ EmbeddedBlock embedded_lc_encode(const LinkControl& lc) {
   for (unsigned r = 0; r < 7; ++r) {
     for (unsigned c = 0; c < 11; ++c) {
       const int src = matrix_source(r, c);
-      m[r][c] = src >= 100 ? static_cast<uint8_t>((cs >> (4 - (src - 100))) & 1)
-                           : lc_bit(lc, static_cast<unsigned>(src));
+      m[r][c] =
+          src >= 100 ? static_cast<uint8_t>((cs >> (4 - (src - 100))) & 1) : lc_bit(lc, static_cast<unsigned>(src));
     }
     row_parity(m[r]);
   }
@@ -117,9 +117,15 @@ EmbeddedDecode embedded_lc_decode(const EmbeddedBlock& block) {
 }
 
 LinkControl group_call_lc(uint32_t destination, uint32_t source) {
-  return {0, 0, 0, static_cast<uint8_t>(destination >> 16), static_cast<uint8_t>(destination >> 8),
-          static_cast<uint8_t>(destination), static_cast<uint8_t>(source >> 16),
-          static_cast<uint8_t>(source >> 8), static_cast<uint8_t>(source)};
+  return {0,
+          0,
+          0,
+          static_cast<uint8_t>(destination >> 16),
+          static_cast<uint8_t>(destination >> 8),
+          static_cast<uint8_t>(destination),
+          static_cast<uint8_t>(source >> 16),
+          static_cast<uint8_t>(source >> 8),
+          static_cast<uint8_t>(source)};
 }
 
 }  // namespace simdmr

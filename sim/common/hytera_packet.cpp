@@ -112,8 +112,7 @@ Burst voice_burst(const std::array<simdmr::AirFrame, 3>& frames, uint64_t centre
 std::array<simdmr::AirFrame, 3> burst_frames(const Burst& b) {
   std::array<simdmr::AirFrame, 3> frames{};
   for (unsigned n = 0; n < 3; ++n)
-    for (unsigned i = 0; i < 72; ++i)
-      frames[n][i] = static_cast<uint8_t>(dmrtest::get_bit(b.data(), frame_bit(n, i)));
+    for (unsigned i = 0; i < 72; ++i) frames[n][i] = static_cast<uint8_t>(dmrtest::get_bit(b.data(), frame_bit(n, i)));
   return frames;
 }
 
@@ -123,9 +122,7 @@ uint64_t emb_centre(uint16_t emb, uint32_t signalling) {
   return (static_cast<uint64_t>(emb >> 8) << 40) | (static_cast<uint64_t>(signalling) << 8) | (emb & 0xFF);
 }
 
-uint16_t centre_emb(uint64_t centre) {
-  return static_cast<uint16_t>(((centre >> 40) & 0xFF) << 8 | (centre & 0xFF));
-}
+uint16_t centre_emb(uint64_t centre) { return static_cast<uint16_t>(((centre >> 40) & 0xFF) << 8 | (centre & 0xFF)); }
 
 uint32_t centre_signalling(uint64_t centre) { return static_cast<uint32_t>((centre >> 8) & 0xFFFFFFFF); }
 

@@ -16,22 +16,22 @@ using Burst = std::array<uint8_t, 33>;
 
 // Byte offsets of the packet.
 namespace offset {
-constexpr size_t kLead = 0;            // 4 bytes: EE EE 11 11 before burst E, zero otherwise
-constexpr size_t kSequence = 4;        // 2 bytes, little-endian; two zero bytes follow
-constexpr size_t kKind = 8;            // a zero byte follows
-constexpr size_t kMarks = 10;          // 05 01 02, then three zero bytes
-constexpr size_t kSlot = 16;           // 2 bytes
+constexpr size_t kLead = 0;      // 4 bytes: EE EE 11 11 before burst E, zero otherwise
+constexpr size_t kSequence = 4;  // 2 bytes, little-endian; two zero bytes follow
+constexpr size_t kKind = 8;      // a zero byte follows
+constexpr size_t kMarks = 10;    // 05 01 02, then three zero bytes
+constexpr size_t kSlot = 16;     // 2 bytes
 constexpr size_t kFrameTypeFirst = 18;
-constexpr size_t kFrameType = 19;      // repeats the byte before it
-constexpr size_t kFrameMark = 20;      // 11 11
-constexpr size_t kSyncMark = 22;       // 11 11 in the sync packet, zero in the others
-constexpr size_t kDataMark = 24;       // 10 00, but zero in the sync packet
-constexpr size_t kBurst = 26;          // 33 bytes, byte pairs swapped (up to 59, 58 unused)
+constexpr size_t kFrameType = 19;  // repeats the byte before it
+constexpr size_t kFrameMark = 20;  // 11 11
+constexpr size_t kSyncMark = 22;   // 11 11 in the sync packet, zero in the others
+constexpr size_t kDataMark = 24;   // 10 00, but zero in the sync packet
+constexpr size_t kBurst = 26;      // 33 bytes, byte pairs swapped (up to 59, 58 unused)
 constexpr size_t kBurstSpare = 58;
-constexpr size_t kVoiceMark = 60;      // 02 00, but zero in the sync packet
-constexpr size_t kCallType = 62;       // non-zero: group call; a zero byte follows
-constexpr size_t kDestination = 64;    // 3 bytes, little-endian; a zero byte follows
-constexpr size_t kSource = 68;         // 3 bytes, little-endian; a zero byte follows
+constexpr size_t kVoiceMark = 60;    // 02 00, but zero in the sync packet
+constexpr size_t kCallType = 62;     // non-zero: group call; a zero byte follows
+constexpr size_t kDestination = 64;  // 3 bytes, little-endian; a zero byte follows
+constexpr size_t kSource = 68;       // 3 bytes, little-endian; a zero byte follows
 // The sync packet's talker, most significant byte first, in place of the burst.
 constexpr size_t kSyncTalker[3] = {38, 40, 42};
 }  // namespace offset
@@ -42,14 +42,14 @@ constexpr uint8_t kSlot2 = 0x22;
 // report: ASCII fields at fixed offsets.
 namespace location {
 constexpr size_t kLength = 66;
-constexpr size_t kPeerText = 0;   // up to 15 characters, NUL-padded
+constexpr size_t kPeerText = 0;  // up to 15 characters, NUL-padded
 constexpr size_t kPeerTextLength = 15;
-constexpr size_t kMarkQ = 6;      // 'Q'
-constexpr size_t kSource = 25;    // 3 bytes, big-endian
-constexpr size_t kLatitude = 43;  // 9 characters
-constexpr size_t kLongitude = 53; // 9 characters
+constexpr size_t kMarkQ = 6;       // 'Q'
+constexpr size_t kSource = 25;     // 3 bytes, big-endian
+constexpr size_t kLatitude = 43;   // 9 characters
+constexpr size_t kLongitude = 53;  // 9 characters
 constexpr size_t kCoordinateLength = 9;
-constexpr size_t kMark2 = 62;     // '2'
+constexpr size_t kMark2 = 62;  // '2'
 constexpr size_t kMode = 63;
 }  // namespace location
 

@@ -207,12 +207,9 @@ unsigned burst_length(unsigned position) {
 }
 
 const uint8_t* burst_fixed_bytes(unsigned position) {
-  static const uint8_t fixed[6][call::kBurstFixedLength] = {{},
-                                                            {0x05, 0x03, 0x0A, 0x03, 0x12},
-                                                            {0x03, 0x0A, 0x00, 0x00, 0x16},
-                                                            {0x0F, 0x06, 0x35, 0x0A, 0x16},
-                                                            {},
-                                                            {0x00, 0x00, 0x00, 0x00, 0x10}};
+  static const uint8_t fixed[6][call::kBurstFixedLength] = {
+      {}, {0x05, 0x03, 0x0A, 0x03, 0x12}, {0x03, 0x0A, 0x00, 0x00, 0x16}, {0x0F, 0x06, 0x35, 0x0A, 0x16},
+      {}, {0x00, 0x00, 0x00, 0x00, 0x10}};
   return position < 6 && position != 0 && position != 4 ? fixed[position] : nullptr;
 }
 

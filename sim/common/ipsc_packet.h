@@ -41,24 +41,30 @@ enum Opcode : uint8_t {
   kPeerKeepAliveReply = 0x99,
 };
 
-enum BurstType : uint8_t { kVoiceHeader = 0x01, kVoiceTerminator = 0x02, kDataHeader = 0x06, kDataBlock = 0x08, kVoiceBurst = 0x0A };
+enum BurstType : uint8_t {
+  kVoiceHeader = 0x01,
+  kVoiceTerminator = 0x02,
+  kDataHeader = 0x06,
+  kDataBlock = 0x08,
+  kVoiceBurst = 0x0A
+};
 
 // Byte offsets of a call datagram (voice and data): the call fields, the
 // RTP header from kRtpVersion on, and the burst type; what follows depends
 // on the burst type.
 namespace call {
 constexpr size_t kOpcode = 0;
-constexpr size_t kPeer = 1;          // 4 bytes, big-endian, as in every datagram
+constexpr size_t kPeer = 1;  // 4 bytes, big-endian, as in every datagram
 constexpr size_t kCallSequence = 5;
-constexpr size_t kSource = 6;        // 3 bytes
-constexpr size_t kDestination = 9;   // 3 bytes
+constexpr size_t kSource = 6;       // 3 bytes
+constexpr size_t kDestination = 9;  // 3 bytes
 constexpr size_t kPriority = 12;
-constexpr size_t kTag = 13;          // 4 bytes
+constexpr size_t kTag = 13;  // 4 bytes
 constexpr size_t kFlags = 17;
 constexpr size_t kRtpVersion = 18;
 constexpr size_t kRtpMarkerType = 19;
-constexpr size_t kRtpSequence = 20;  // 2 bytes
-constexpr size_t kRtpTimestamp = 22; // 4 bytes
+constexpr size_t kRtpSequence = 20;   // 2 bytes
+constexpr size_t kRtpTimestamp = 22;  // 4 bytes
 constexpr size_t kBurstType = 30;
 constexpr size_t kPrefixLength = 31;
 // Voice header and terminator: the link-control block and its tail.
@@ -89,7 +95,7 @@ constexpr uint8_t kMarkerFirstHeader = 0xDD;  // the first header of a call
 constexpr uint8_t kMarkerVoice = 0x5D;        // repeated headers and bursts
 constexpr uint8_t kMarkerEnd = 0x5E;          // the terminator
 constexpr uint8_t kFlagsSlot2 = 0x20;
-constexpr uint8_t kFlagsEnd = 0x40;           // with the timeslot in the terminator
+constexpr uint8_t kFlagsEnd = 0x40;  // with the timeslot in the terminator
 constexpr uint8_t kBurstFlagA = 0x40;
 constexpr uint8_t kBurstTypeMask = 0x3F;
 // Signed lengths of header and terminator.

@@ -25,9 +25,7 @@ bool share(std::string text, double& out) {
   return true;
 }
 
-bool time_ms(const std::string& text, double& out) {
-  return number(text, out) && out >= 0 && out <= kMaxDelayMs;
-}
+bool time_ms(const std::string& text, double& out) { return number(text, out) && out >= 0 && out <= kMaxDelayMs; }
 
 std::vector<std::string> split(const std::string& text, char separator) {
   std::vector<std::string> parts;
@@ -96,11 +94,16 @@ class Random {
 
 double base_delay_ms(const Link& link, Random& r) {
   switch (link.delay) {
-    case Link::Delay::kFixed: return link.a_ms;
-    case Link::Delay::kUniform: return link.a_ms + (link.b_ms - link.a_ms) * r.uniform();
-    case Link::Delay::kNormal: return std::max(0.0, link.a_ms + link.b_ms * r.normal());
-    case Link::Delay::kExponential: return -link.a_ms * std::log(r.uniform());
-    case Link::Delay::kNone: break;
+    case Link::Delay::kFixed:
+      return link.a_ms;
+    case Link::Delay::kUniform:
+      return link.a_ms + (link.b_ms - link.a_ms) * r.uniform();
+    case Link::Delay::kNormal:
+      return std::max(0.0, link.a_ms + link.b_ms * r.normal());
+    case Link::Delay::kExponential:
+      return -link.a_ms * std::log(r.uniform());
+    case Link::Delay::kNone:
+      break;
   }
   return 0;
 }
@@ -134,11 +137,20 @@ std::string describe(const Link& link) {
   std::string s;
   auto add = [&s](const std::string& w) { s += (s.empty() ? "" : " ") + w; };
   switch (link.delay) {
-    case Link::Delay::kFixed: add("delay=fixed:" + format_ms(link.a_ms)); break;
-    case Link::Delay::kUniform: add("delay=uniform:" + format_ms(link.a_ms) + ":" + format_ms(link.b_ms)); break;
-    case Link::Delay::kNormal: add("delay=normal:" + format_ms(link.a_ms) + ":" + format_ms(link.b_ms)); break;
-    case Link::Delay::kExponential: add("delay=exp:" + format_ms(link.a_ms)); break;
-    case Link::Delay::kNone: break;
+    case Link::Delay::kFixed:
+      add("delay=fixed:" + format_ms(link.a_ms));
+      break;
+    case Link::Delay::kUniform:
+      add("delay=uniform:" + format_ms(link.a_ms) + ":" + format_ms(link.b_ms));
+      break;
+    case Link::Delay::kNormal:
+      add("delay=normal:" + format_ms(link.a_ms) + ":" + format_ms(link.b_ms));
+      break;
+    case Link::Delay::kExponential:
+      add("delay=exp:" + format_ms(link.a_ms));
+      break;
+    case Link::Delay::kNone:
+      break;
   }
   if (link.late_share > 0) add("late=" + format_ms(link.late_share * 100) + "%:" + format_ms(link.late_ms));
   if (link.loss_share > 0) add("loss=" + format_ms(link.loss_share * 100) + "%");

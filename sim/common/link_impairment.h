@@ -29,9 +29,7 @@ struct Link {
   double loss_share = 0;
   int loss_run = 1;
   double reorder_share = 0;
-  bool impaired() const {
-    return delay != Delay::kNone || late_share > 0 || loss_share > 0 || reorder_share > 0;
-  }
+  bool impaired() const { return delay != Delay::kNone || late_share > 0 || loss_share > 0 || reorder_share > 0; }
 };
 
 // False with the reason in *error for a word it does not know or a value out

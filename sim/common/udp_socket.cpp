@@ -67,8 +67,8 @@ bool UdpSocket::receive(std::vector<uint8_t>& out, sockaddr_in& from, int64_t* a
       std::memcpy(&stamp, CMSG_DATA(c), sizeof stamp);
       clock_gettime(CLOCK_REALTIME, &real);
       // The stamp is on the wall clock: carry over how long ago it was.
-      const int64_t ago = (static_cast<int64_t>(real.tv_sec) - stamp.tv_sec) * 1000000 +
-                          (real.tv_nsec - stamp.tv_nsec) / 1000;
+      const int64_t ago =
+          (static_cast<int64_t>(real.tv_sec) - stamp.tv_sec) * 1000000 + (real.tv_nsec - stamp.tv_nsec) / 1000;
       if (ago >= 0 && ago < 10000000) *arrival_us = now - ago;
     }
   }

@@ -64,11 +64,16 @@ bool parse_options(int argc, char** argv, Options& o) {
   for (int i = 1; i < argc; ++i) {
     const std::string a = argv[i];
     auto value = [&]() -> const char* { return i + 1 < argc ? argv[++i] : ""; };
-    if (a == "--bind") o.bind = value();
-    else if (a == "--json") o.json = value();
-    else if (a == "--script") o.script = value();
-    else if (a == "--ambe") o.ambe = value();
-    else if (a == "--seed") o.seed = static_cast<uint32_t>(std::strtoul(value(), nullptr, 0));
+    if (a == "--bind")
+      o.bind = value();
+    else if (a == "--json")
+      o.json = value();
+    else if (a == "--script")
+      o.script = value();
+    else if (a == "--ambe")
+      o.ambe = value();
+    else if (a == "--seed")
+      o.seed = static_cast<uint32_t>(std::strtoul(value(), nullptr, 0));
     else if (a == "--rdac-answers") {
       for (const char* p = value(); *p;) {
         char* end = nullptr;
@@ -77,17 +82,18 @@ bool parse_options(int argc, char** argv, Options& o) {
         o.rdac_answers.push_back(length);
         p = *end == ',' ? end + 1 : end;
       }
-    }
-    else if (a == "--no-echo") o.echo = false;
-    else if (a == "--duration") o.duration = std::atof(value());
+    } else if (a == "--no-echo")
+      o.echo = false;
+    else if (a == "--duration")
+      o.duration = std::atof(value());
     else if (a == "--link") {
       std::string error;
       if (!simlink::parse(value(), o.link, &error)) {
         std::fprintf(stderr, "--link: %s\n", error.c_str());
         return false;
       }
-    }
-    else return false;
+    } else
+      return false;
   }
   return true;
 }
@@ -106,7 +112,8 @@ class Master {
       std::fprintf(stderr, "%s%s\n", voice_.error().c_str(), rdac_.error().c_str());
       return false;
     }
-    rt_.watch(voice_, [this](const std::vector<uint8_t>& d, const sockaddr_in& f, int64_t t) { on_voice_port(d, f, t); });
+    rt_.watch(voice_,
+              [this](const std::vector<uint8_t>& d, const sockaddr_in& f, int64_t t) { on_voice_port(d, f, t); });
     rt_.watch(rdac_, [this](const std::vector<uint8_t>& d, const sockaddr_in& f, int64_t t) { on_rdac_port(d, f, t); });
     log_.say("network master listening on %s:62006 and :62007", o_.bind.c_str());
     log_.event("start");
@@ -127,9 +134,10 @@ class Master {
   }
 
   void summary() {
-    log_.say("summary: %d \"A\" received, %d RDAC announcement(s), %d call(s) received, %d voice problem(s), "
-             "%d position record(s), %d other datagram(s)",
-             a_received_, announcements_, checker_.calls(), checker_.problems(), positions_, others_);
+    log_.say(
+        "summary: %d \"A\" received, %d RDAC announcement(s), %d call(s) received, %d voice problem(s), "
+        "%d position record(s), %d other datagram(s)",
+        a_received_, announcements_, checker_.calls(), checker_.problems(), positions_, others_);
     log_.event("summary")
         .num("a_received", a_received_)
         .num("rdac_announcements", announcements_)
@@ -172,7 +180,8 @@ class Master {
     ++positions_;
     using namespace simhyt::location;
     const auto field = [&](size_t at, size_t length) {
-      return std::string(d.begin() + static_cast<std::ptrdiff_t>(at), d.begin() + static_cast<std::ptrdiff_t>(at + length));
+      return std::string(d.begin() + static_cast<std::ptrdiff_t>(at),
+                         d.begin() + static_cast<std::ptrdiff_t>(at + length));
     };
     const std::string lat = field(kLatitude, kCoordinateLength), lon = field(kLongitude, kCoordinateLength);
     const std::string mode(1, static_cast<char>(d[kMode]));
@@ -182,8 +191,13 @@ class Master {
     const bool layout_ok = d[kMark2] == '2' && d[kMarkQ] == 'Q';
     log_.say("position record: peer text \"%s\", source %u, lat %s lon %s mode %s%s", peer.c_str(), src, lat.c_str(),
              lon.c_str(), mode.c_str(), layout_ok ? "" : " (layout wrong)");
-    log_.event_at("position_rx", t).str("lat", lat).str("lon", lon).str("mode", mode).num("src", src)
-        .str("peer_text", peer).flag("layout_ok", layout_ok);
+    log_.event_at("position_rx", t)
+        .str("lat", lat)
+        .str("lon", lon)
+        .str("mode", mode)
+        .num("src", src)
+        .str("peer_text", peer)
+        .flag("layout_ok", layout_ok);
     rt_.saw("position");
   }
 
@@ -251,8 +265,14 @@ class Master {
       if (!fate.lost) voice_.send_to(bridge_, std::vector<uint8_t>(p.begin(), p.end()));
       const simhyt::Fields f = simhyt::parse(p);
       auto e = log_.event_at(fate.lost ? "hyt_voice_lost" : "hyt_voice_tx", t);
-      e.str("kind", kind).num("seq", f.sequence).num("call", call).num("src", f.source).num("dst", f.destination)
-          .flag("private", !f.group).num("nominal_us", due).num("link_delay_us", fate.delay_us);
+      e.str("kind", kind)
+          .num("seq", f.sequence)
+          .num("call", call)
+          .num("src", f.source)
+          .num("dst", f.destination)
+          .flag("private", !f.group)
+          .num("nominal_us", due)
+          .num("link_delay_us", fate.delay_us);
       if (!frames.empty()) e.str("frames", frames);
       if (!injected.empty()) e.str("injected", injected);
     });
@@ -320,8 +340,8 @@ class Master {
     plan.call = ++calls_played_;
     announce(plan, link);
     // One fate per burst and one for the end packet, which is never lost.
-    std::vector<simlink::Fate> fates = simlink::impair(link, static_cast<size_t>(std::max(0, plan.bursts)) + 1, plan.gap,
-                                                       o_.seed * 7907u + static_cast<uint32_t>(plan.call));
+    std::vector<simlink::Fate> fates = simlink::impair(link, static_cast<size_t>(std::max(0, plan.bursts)) + 1,
+                                                       plan.gap, o_.seed * 7907u + static_cast<uint32_t>(plan.call));
     fates.back().lost = false;
 
     plan.lc = simdmr::group_call_lc(plan.h.destination, plan.h.source);
@@ -343,13 +363,22 @@ class Master {
 
   void announce(const CallPlan& p, const simlink::Link& link) {
     const std::string link_text = simlink::describe(link);
-    log_.say("playing %s call %d: %u -> %u, %d bursts%s%s%s%s", p.private_call ? "private" : "group", p.call, p.h.source,
-             p.h.destination, p.bursts, p.bunch > 1 ? ", bunched" : "", p.end ? "" : ", no end packet",
+    log_.say("playing %s call %d: %u -> %u, %d bursts%s%s%s%s", p.private_call ? "private" : "group", p.call,
+             p.h.source, p.h.destination, p.bursts, p.bunch > 1 ? ", bunched" : "", p.end ? "" : ", no end packet",
              link.impaired() ? ", link " : "", link.impaired() ? link_text.c_str() : "");
-    log_.event("hyt_call_tx").num("call", p.call).num("src", p.h.source).num("dst", p.h.destination)
-        .flag("private", p.private_call).num("bursts", p.bursts).num("bunch", p.bunch).num("errors", p.errors)
-        .num("uncorrectable", p.uncorrectable).flag("end", p.end).num("first_seq", static_cast<uint16_t>(sequence_ + 1))
-        .flag("impaired", link.impaired()).str("link", link_text);
+    log_.event("hyt_call_tx")
+        .num("call", p.call)
+        .num("src", p.h.source)
+        .num("dst", p.h.destination)
+        .flag("private", p.private_call)
+        .num("bursts", p.bursts)
+        .num("bunch", p.bunch)
+        .num("errors", p.errors)
+        .num("uncorrectable", p.uncorrectable)
+        .flag("end", p.end)
+        .num("first_seq", static_cast<uint16_t>(sequence_ + 1))
+        .flag("impaired", link.impaired())
+        .str("link", link_text);
   }
 
   // The voice header (`end` false) or the terminator: the link control in a data burst.
@@ -357,8 +386,8 @@ class Master {
     p.h.sequence = ++sequence_;
     p.h.kind = end ? simhyt::kKindEnd : simhyt::kKindVoice;
     p.h.frame_type = end ? simhyt::kFrameTerminator : simhyt::kFrameHeader;
-    const dmrtest::Burst b =
-        dmrtest::encode_lc_burst(p.lc.data(), 1, end ? dmrtest::kDataTypeTerminatorLc : dmrtest::kDataTypeVoiceLcHeader);
+    const dmrtest::Burst b = dmrtest::encode_lc_burst(
+        p.lc.data(), 1, end ? dmrtest::kDataTypeTerminatorLc : dmrtest::kDataTypeVoiceLcHeader);
     simhyt::Burst burst;
     std::copy(b.begin(), b.end(), burst.begin());
     send_at(due, simhyt::build(p.h, burst), end ? "end" : "header", "", "", p.call, fate);

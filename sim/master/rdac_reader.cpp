@@ -41,7 +41,8 @@ RdacShort read_rdac_short(const std::vector<uint8_t>& d) {
   if (d.size() != kShortLength) return r;
   static const uint8_t head[10] = {0x7e, 0x04, 0x00, 0x00, 0x10, 0x20, 0x00, 0x04, 0x00, 0x47};
   r.layout_ok = std::memcmp(&d[kHead], head, sizeof head) == 0 && d[kShortTail] == 0xe8 && d[kShortTail + 1] == 0x03;
-  r.repeater_id = d[kShortRepeaterId] | d[kShortRepeaterId + 1] << 8 | static_cast<uint32_t>(d[kShortRepeaterId + 2]) << 16;
+  r.repeater_id =
+      d[kShortRepeaterId] | d[kShortRepeaterId + 1] << 8 | static_cast<uint32_t>(d[kShortRepeaterId + 2]) << 16;
   r.bridge_id_low = d[kShortBridgeIdLow];
   r.tx_hz = le32(&d[kShortTxHz]);
   r.rx_hz = le32(&d[kShortRxHz]);

@@ -12,22 +12,22 @@ namespace simmaster {
 namespace rdac {
 constexpr size_t kLongLength = 225;
 constexpr size_t kShortLength = 71;
-constexpr size_t kHead = 0;               // 10 bytes in both
-constexpr size_t kLongId = 18;            // 4 bytes, repeated at kLongIdAgain
-constexpr size_t kLongFirmware = 56;      // 16 characters
-constexpr size_t kLongCallSign = 88;      // 16 characters
-constexpr size_t kLongModel = 120;        // 32 characters
+constexpr size_t kHead = 0;           // 10 bytes in both
+constexpr size_t kLongId = 18;        // 4 bytes, repeated at kLongIdAgain
+constexpr size_t kLongFirmware = 56;  // 16 characters
+constexpr size_t kLongCallSign = 88;  // 16 characters
+constexpr size_t kLongModel = 120;    // 32 characters
 constexpr size_t kLongIdAgain = 216;
-constexpr size_t kLongTail = 220;         // 5 bytes
-constexpr size_t kShortRepeaterId = 18;   // 3 bytes
+constexpr size_t kLongTail = 220;        // 5 bytes
+constexpr size_t kShortRepeaterId = 18;  // 3 bytes
 constexpr size_t kShortBridgeIdLow = 21;
-constexpr size_t kShortTxHz = 29;         // 4 bytes
-constexpr size_t kShortRxHz = 33;         // 4 bytes
-constexpr size_t kShortCallSign = 37;     // 16 characters
-constexpr size_t kShortTail = 69;         // 2 bytes
+constexpr size_t kShortTxHz = 29;      // 4 bytes
+constexpr size_t kShortRxHz = 33;      // 4 bytes
+constexpr size_t kShortCallSign = 37;  // 16 characters
+constexpr size_t kShortTail = 69;      // 2 bytes
 }  // namespace rdac
 
-struct RdacLong {  // 225 bytes
+struct RdacLong {          // 225 bytes
   bool layout_ok = false;  // fixed bytes where the format has them
   std::string firmware, call_sign, model;
 };

@@ -17,11 +17,11 @@ void add(std::string& list, const std::string& what) {
 void VoiceChecker::finish(int64_t t_us, bool ended) {
   if (!call_.open) return;
   ++calls_;
-  log_.say("call from the bridge %s: %s %u -> %u, %d packets, %d bursts, %d frames with %d bit errors, "
-           "embedded LC %d/%d superframes, %d problem(s)",
-           ended ? "ended" : "cut short", call_.group ? "group" : "private", call_.source, call_.destination,
-           call_.packets, call_.bursts, call_.frames, call_.frame_errors, call_.superframes_ok,
-           call_.superframes_checked, call_.problems);
+  log_.say(
+      "call from the bridge %s: %s %u -> %u, %d packets, %d bursts, %d frames with %d bit errors, "
+      "embedded LC %d/%d superframes, %d problem(s)",
+      ended ? "ended" : "cut short", call_.group ? "group" : "private", call_.source, call_.destination, call_.packets,
+      call_.bursts, call_.frames, call_.frame_errors, call_.superframes_ok, call_.superframes_checked, call_.problems);
   log_.event_at("hyt_call_rx", t_us)
       .num("src", call_.source)
       .num("dst", call_.destination)
@@ -108,7 +108,8 @@ void VoiceChecker::check_centre(const simhyt::Fields& f, int position, std::stri
     return;
   }
   const simdmr::Emb emb = simdmr::emb_decode(simhyt::centre_emb(centre));
-  if (!emb.valid || emb.colour_code != 1 || emb.pi != 0 || emb.lcss != simdmr::kBurstLcss[position]) add(problems, "EMB");
+  if (!emb.valid || emb.colour_code != 1 || emb.pi != 0 || emb.lcss != simdmr::kBurstLcss[position])
+    add(problems, "EMB");
   const uint32_t signalling = simhyt::centre_signalling(centre);
   if (position == 5) {
     if (signalling != 0) add(problems, "null signalling in F");
@@ -124,9 +125,12 @@ void VoiceChecker::check_centre(const simhyt::Fields& f, int position, std::stri
   if (complete) {
     ++call_.superframes_checked;
     const simdmr::EmbeddedDecode lc = simdmr::embedded_lc_decode(call_.block);
-    const bool ok = lc.rows_ok && lc.columns_ok && lc.checksum_ok && lc.lc == simdmr::group_call_lc(f.destination, f.source);
-    if (ok) ++call_.superframes_ok;
-    else add(problems, "embedded LC");
+    const bool ok =
+        lc.rows_ok && lc.columns_ok && lc.checksum_ok && lc.lc == simdmr::group_call_lc(f.destination, f.source);
+    if (ok)
+      ++call_.superframes_ok;
+    else
+      add(problems, "embedded LC");
   }
   for (bool& b : call_.fragments) b = false;
 }

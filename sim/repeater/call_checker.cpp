@@ -40,7 +40,8 @@ Grid grid_of(const std::vector<int64_t>& gaps) {
   }
   if (!jitter.empty()) {
     std::sort(jitter.begin(), jitter.end());
-    g.p99_jitter_us = jitter[std::min(jitter.size() - 1, static_cast<size_t>(0.99 * static_cast<double>(jitter.size() - 1) + 0.5))];
+    g.p99_jitter_us =
+        jitter[std::min(jitter.size() - 1, static_cast<size_t>(0.99 * static_cast<double>(jitter.size() - 1) + 0.5))];
   }
   return g;
 }
@@ -57,12 +58,12 @@ void CallChecker::finish(int64_t t_us, bool terminated) {
   ++calls_;
   const simipsc::CallFields& c = call_.first;
   const Grid grid = grid_of(call_.gaps_us);
-  log_.say("call from the bridge %s: %s %u -> %u, call %u, %d header(s), %d bursts, %s, %d problem(s); "
-           "largest gap %.1f ms, %d gap(s) over 80 ms, %d slot(s) filled with silence",
-           terminated ? "ended" : "cut short", c.opcode == simipsc::kPrivateVoice ? "private" : "group",
-           c.source, c.destination, c.call_sequence, call_.headers, call_.bursts,
-           terminated ? "terminator" : "no terminator", call_.problems, static_cast<double>(grid.largest_us) / 1000.0,
-           grid.over_80ms, call_.filled);
+  log_.say(
+      "call from the bridge %s: %s %u -> %u, call %u, %d header(s), %d bursts, %s, %d problem(s); "
+      "largest gap %.1f ms, %d gap(s) over 80 ms, %d slot(s) filled with silence",
+      terminated ? "ended" : "cut short", c.opcode == simipsc::kPrivateVoice ? "private" : "group", c.source,
+      c.destination, c.call_sequence, call_.headers, call_.bursts, terminated ? "terminator" : "no terminator",
+      call_.problems, static_cast<double>(grid.largest_us) / 1000.0, grid.over_80ms, call_.filled);
   log_.event_at("moto_call_rx", t_us)
       .num("src", c.source)
       .num("dst", c.destination)
@@ -110,8 +111,8 @@ void CallChecker::take_header(const simipsc::Bytes& d, const simipsc::CallFields
   }
   if (d.size() != kHeaderLength) problem(s.problems, "header length");
   if (c.rtp_marker_type != (first ? kMarkerFirstHeader : kMarkerVoice)) problem(s.problems, "marker");
-  if (d.size() >= kLcTail + 6 && (simipsc::be24(&d[kLcDestination]) != c.destination ||
-                                  simipsc::be24(&d[kLcSource]) != c.source))
+  if (d.size() >= kLcTail + 6 &&
+      (simipsc::be24(&d[kLcDestination]) != c.destination || simipsc::be24(&d[kLcSource]) != c.source))
     problem(s.problems, "header ids");
   if (c.flags != kFlagsSlot2) problem(s.problems, "flags");
   ++call_.headers;
@@ -129,8 +130,8 @@ void CallChecker::take_burst(const simipsc::Bytes& d, const simipsc::CallFields&
     if (d[kBurstLength] != simipsc::burst_length(position) - 32) problem(s.problems, "byte 31");
     if (call_.open && s.position != call_.expected_position) problem(s.problems, "burst order");
     call_.expected_position = (s.position + 1) % 6;
-    if (position == 4 && (simipsc::be24(&d[kBurstEDestination]) != c.destination ||
-                          simipsc::be24(&d[kBurstESource]) != c.source))
+    if (position == 4 &&
+        (simipsc::be24(&d[kBurstEDestination]) != c.destination || simipsc::be24(&d[kBurstESource]) != c.source))
       problem(s.problems, "burst E ids");
     if (!simipsc::voice_padding_zero(&d[kVoiceField])) problem(s.problems, "padding bits");
   }
@@ -155,8 +156,8 @@ void CallChecker::take_terminator(const simipsc::Bytes& d, const simipsc::CallFi
   if (d.size() != kTerminatorLength) problem(s.problems, "terminator length");
   if (c.rtp_marker_type != kMarkerEnd) problem(s.problems, "marker");
   if (c.flags != (kFlagsSlot2 | kFlagsEnd)) problem(s.problems, "flags");
-  if (d.size() >= kLcTail + 4 && (simipsc::be24(&d[kLcDestination]) != c.destination ||
-                                  simipsc::be24(&d[kLcSource]) != c.source))
+  if (d.size() >= kLcTail + 4 &&
+      (simipsc::be24(&d[kLcDestination]) != c.destination || simipsc::be24(&d[kLcSource]) != c.source))
     problem(s.problems, "terminator ids");
   s.ended = true;
 }
@@ -199,10 +200,17 @@ bool CallChecker::take(const simipsc::Bytes& d, int64_t t_us, uint32_t bridge_id
   }
   check_prefix(d, c, bridge_id, s);
   switch (d[simipsc::call::kBurstType] & simipsc::call::kBurstTypeMask) {
-    case simipsc::kVoiceHeader: take_header(d, c, t_us, s); break;
-    case simipsc::kVoiceBurst: take_burst(d, c, t_us, s); break;
-    case simipsc::kVoiceTerminator: take_terminator(d, c, s); break;
-    default: problem(s.problems, "burst type");
+    case simipsc::kVoiceHeader:
+      take_header(d, c, t_us, s);
+      break;
+    case simipsc::kVoiceBurst:
+      take_burst(d, c, t_us, s);
+      break;
+    case simipsc::kVoiceTerminator:
+      take_terminator(d, c, s);
+      break;
+    default:
+      problem(s.problems, "burst type");
   }
   check_same_call(c, s);
   record(d, c, t_us, s);

@@ -23,8 +23,8 @@
 namespace {
 
 using simrepeater::CallChecker;
-using simrepeater::PositionText;
 using simrepeater::position_text;
+using simrepeater::PositionText;
 
 struct Options {
   std::string bind = "192.0.2.2";
@@ -57,31 +57,50 @@ bool parse_options(int argc, char** argv, Options& o) {
   for (int i = 1; i < argc; ++i) {
     const std::string a = argv[i];
     auto value = [&]() -> const char* { return i + 1 < argc ? argv[++i] : ""; };
-    if (a == "--bind") o.bind = value();
-    else if (a == "--port") o.port = std::atoi(value());
-    else if (a == "--key") o.key = value();
-    else if (a == "--repeater-id") o.repeater_id = static_cast<uint32_t>(std::strtoul(value(), nullptr, 0));
-    else if (a == "--peers") o.peers = std::atoi(value());
-    else if (a == "--json") o.json = value();
-    else if (a == "--script") o.script = value();
-    else if (a == "--ambe") o.ambe = value();
-    else if (a == "--seed") o.seed = static_cast<uint32_t>(std::strtoul(value(), nullptr, 0));
-    else if (a == "--duration") o.duration = std::atof(value());
-    else return false;
+    if (a == "--bind")
+      o.bind = value();
+    else if (a == "--port")
+      o.port = std::atoi(value());
+    else if (a == "--key")
+      o.key = value();
+    else if (a == "--repeater-id")
+      o.repeater_id = static_cast<uint32_t>(std::strtoul(value(), nullptr, 0));
+    else if (a == "--peers")
+      o.peers = std::atoi(value());
+    else if (a == "--json")
+      o.json = value();
+    else if (a == "--script")
+      o.script = value();
+    else if (a == "--ambe")
+      o.ambe = value();
+    else if (a == "--seed")
+      o.seed = static_cast<uint32_t>(std::strtoul(value(), nullptr, 0));
+    else if (a == "--duration")
+      o.duration = std::atof(value());
+    else
+      return false;
   }
   return true;
 }
 
 const char* opcode_name(uint8_t op) {
   switch (op) {
-    case simipsc::kRegisterRequest: return "registration request";
-    case simipsc::kPeerListRequest: return "peer-list request";
-    case simipsc::kKeepAliveRequest: return "keep-alive request";
-    case simipsc::kPeerRegisterReply: return "peer registration reply";
-    case simipsc::kPeerKeepAliveReply: return "peer keep-alive reply";
-    case simipsc::kGroupVoice: return "group voice";
-    case simipsc::kPrivateVoice: return "private voice";
-    default: return "unknown";
+    case simipsc::kRegisterRequest:
+      return "registration request";
+    case simipsc::kPeerListRequest:
+      return "peer-list request";
+    case simipsc::kKeepAliveRequest:
+      return "keep-alive request";
+    case simipsc::kPeerRegisterReply:
+      return "peer registration reply";
+    case simipsc::kPeerKeepAliveReply:
+      return "peer keep-alive reply";
+    case simipsc::kGroupVoice:
+      return "group voice";
+    case simipsc::kPrivateVoice:
+      return "private voice";
+    default:
+      return "unknown";
   }
 }
 
@@ -124,10 +143,11 @@ class Repeater {
   }
 
   void summary() {
-    log_.say("summary: %d registration(s), %d keep-alive(s) answered, %d ignored, %d call(s) received, "
-             "%d voice problem(s), %d bad signature(s)",
-             registrations_, keepalives_answered_, keepalives_ignored_, checker_.calls(), checker_.problems(),
-             bad_signatures_);
+    log_.say(
+        "summary: %d registration(s), %d keep-alive(s) answered, %d ignored, %d call(s) received, "
+        "%d voice problem(s), %d bad signature(s)",
+        registrations_, keepalives_answered_, keepalives_ignored_, checker_.calls(), checker_.problems(),
+        bad_signatures_);
     log_.event("summary")
         .num("registrations", registrations_)
         .num("keepalives_answered", keepalives_answered_)
@@ -142,7 +162,9 @@ class Repeater {
   void receive(const simipsc::Bytes& d, const sockaddr_in& from, int64_t t) {
     ++datagrams_;
     if (simclock::now_us() < silent_until_) {
-      log_.event_at("ignored_while_restarting", t).num("op", d.empty() ? -1 : d[0]).num("len", static_cast<int64_t>(d.size()));
+      log_.event_at("ignored_while_restarting", t)
+          .num("op", d.empty() ? -1 : d[0])
+          .num("len", static_cast<int64_t>(d.size()));
       return;
     }
     if (d.empty()) return;
@@ -157,8 +179,12 @@ class Repeater {
     }
     switch (op) {
       case simipsc::kRegisterRequest:
-        log_.event_at("registration", t).num("peer", peer).num("len", static_cast<int64_t>(d.size())).flag("sig", signature)
-            .num("mode", d.size() > 5 ? d[5] : -1).str("from", simnet::text_of(from));
+        log_.event_at("registration", t)
+            .num("peer", peer)
+            .num("len", static_cast<int64_t>(d.size()))
+            .flag("sig", signature)
+            .num("mode", d.size() > 5 ? d[5] : -1)
+            .str("from", simnet::text_of(from));
         if (!signature) return;
         bridge_ = from;
         bridge_id_ = peer;
@@ -170,7 +196,10 @@ class Repeater {
         rt_.saw("registered");
         return;
       case simipsc::kPeerListRequest:
-        log_.event_at("peer_list_request", t).num("peer", peer).num("len", static_cast<int64_t>(d.size())).flag("sig", signature);
+        log_.event_at("peer_list_request", t)
+            .num("peer", peer)
+            .num("len", static_cast<int64_t>(d.size()))
+            .flag("sig", signature);
         if (!signature || !registered_) return;
         log_.say("peer-list request from %u; answering with %d entries", peer, peers_);
         socket_.send_to(from, simipsc::peer_list_reply(o_.repeater_id, peer_entries(), key_));
@@ -178,7 +207,10 @@ class Repeater {
         return;
       case simipsc::kKeepAliveRequest: {
         const bool answer = signature && registered_ && peer == bridge_id_;
-        log_.event_at("keepalive", t).num("peer", peer).num("len", static_cast<int64_t>(d.size())).flag("sig", signature)
+        log_.event_at("keepalive", t)
+            .num("peer", peer)
+            .num("len", static_cast<int64_t>(d.size()))
+            .flag("sig", signature)
             .flag("answered", answer);
         if (!answer) {
           ++keepalives_ignored_;
@@ -193,7 +225,10 @@ class Repeater {
       case simipsc::kPeerRegisterReply:
       case simipsc::kPeerKeepAliveReply:
         log_.say("%s from %u, %zu bytes, signature %s", opcode_name(op), peer, d.size(), signature ? "ok" : "BAD");
-        log_.event_at("peer_reply", t).num("op", op).num("peer", peer).num("len", static_cast<int64_t>(d.size()))
+        log_.event_at("peer_reply", t)
+            .num("op", op)
+            .num("peer", peer)
+            .num("len", static_cast<int64_t>(d.size()))
             .flag("sig", signature);
         rt_.saw(op == simipsc::kPeerRegisterReply ? "peer_95" : "peer_99");
         return;
@@ -250,7 +285,11 @@ class Repeater {
       socket_.send_to(bridge_, d);
       const simipsc::CallFields c = simipsc::parse_call(d);
       auto e = log_.event_at("moto_voice_tx", t);
-      e.str("kind", kind).num("seq", c.rtp_sequence).num("call", call).num("src", c.source).num("dst", c.destination)
+      e.str("kind", kind)
+          .num("seq", c.rtp_sequence)
+          .num("call", call)
+          .num("src", c.source)
+          .num("dst", c.destination)
           .flag("private", c.opcode == simipsc::kPrivateVoice);
       if (!frames.empty()) e.str("frames", frames);
     });
@@ -268,8 +307,14 @@ class Repeater {
     const int call = ++calls_played_;
     log_.say("playing %s call %d: %u -> %u, %d headers, %d bursts", private_call ? "private" : "group", call, src, dst,
              headers, bursts);
-    log_.event("moto_call_tx").num("call", call).num("src", src).num("dst", dst).flag("private", private_call)
-        .num("bursts", bursts).num("headers", headers).num("first_seq", static_cast<uint16_t>(rtp_sequence_ + 1));
+    log_.event("moto_call_tx")
+        .num("call", call)
+        .num("src", src)
+        .num("dst", dst)
+        .flag("private", private_call)
+        .num("bursts", bursts)
+        .num("headers", headers)
+        .num("first_seq", static_cast<uint16_t>(rtp_sequence_ + 1));
     int64_t due = simclock::now_us() + 1000;
     auto next = [&] {
       f.rtp_sequence = ++rtp_sequence_;
@@ -313,10 +358,16 @@ class Repeater {
     for (int b = 0; b < blocks; ++b) send(simipsc::kDataBlock, text.block(b));
     rt_.at(due, [this, text, src, dst, blocks] {
       log_.say("sent position report %u -> %u: lat %s lon %s speed %s, dot at %d (mode %c), %d blocks", src, dst,
-               text.latitude.c_str(), text.longitude.c_str(), text.speed.c_str(), text.dot, text.mode_digit,
-               blocks);
-      log_.event("position_tx").num("src", src).num("dst", dst).str("lat", text.latitude).str("lon", text.longitude)
-          .str("speed", text.speed).str("mode", std::string(1, text.mode_digit)).num("dot", text.dot).num("blocks", blocks)
+               text.latitude.c_str(), text.longitude.c_str(), text.speed.c_str(), text.dot, text.mode_digit, blocks);
+      log_.event("position_tx")
+          .num("src", src)
+          .num("dst", dst)
+          .str("lat", text.latitude)
+          .str("lon", text.longitude)
+          .str("speed", text.speed)
+          .str("mode", std::string(1, text.mode_digit))
+          .num("dot", text.dot)
+          .num("blocks", blocks)
           .num("peer", o_.repeater_id);
       rt_.saw("position_sent");
     });

@@ -16,10 +16,18 @@ const uint8_t* PositionText::block(int b) const {
 PositionText position_text(int mode, int n) {
   PositionText p;
   switch (mode) {
-    case 4: p.dot = 17, p.mode_digit = '4'; break;
-    case 1: p.dot = 19, p.mode_digit = '1'; break;
-    case 2: p.dot = 25, p.mode_digit = '2'; break;
-    default: p.dot = 20, p.mode_digit = '0'; break;
+    case 4:
+      p.dot = 17, p.mode_digit = '4';
+      break;
+    case 1:
+      p.dot = 19, p.mode_digit = '1';
+      break;
+    case 2:
+      p.dot = 25, p.mode_digit = '2';
+      break;
+    default:
+      p.dot = 20, p.mode_digit = '0';
+      break;
   }
   char buf[16];
   std::snprintf(buf, sizeof buf, "%05d.%04d", 5231 + n % 100, 1000 + (37 * n) % 9000);

@@ -14,24 +14,37 @@ int main(int argc, char** argv) {
   for (int i = 1; i < argc; ++i) {
     const std::string a = argv[i];
     auto value = [&]() -> const char* { return i + 1 < argc ? argv[++i] : ""; };
-    if (a == "--repeater") repeater = value();
-    else if (a == "--master") master = value();
-    else if (a == "--call-sign") e.call_sign = value();
-    else if (a == "--repeater-id") e.repeater_id = std::atoll(value());
-    else if (a == "--bridge-id") e.bridge_id = std::atoll(value());
-    else if (a == "--tx") e.tx_hz = std::atoll(value());
-    else if (a == "--rx") e.rx_hz = std::atoll(value());
-    else if (a == "--rdac") e.rdac_announcements = std::atoi(value());
-    else if (a == "--calls") e.calls_each_way = std::atoi(value());
-    else if (a == "--positions") e.positions = std::atoi(value());
-    else if (a == "--clean-grid") e.clean_grid = true;
-    else if (a == "--grid-figures") figures_of = std::atoi(value());
+    if (a == "--repeater")
+      repeater = value();
+    else if (a == "--master")
+      master = value();
+    else if (a == "--call-sign")
+      e.call_sign = value();
+    else if (a == "--repeater-id")
+      e.repeater_id = std::atoll(value());
+    else if (a == "--bridge-id")
+      e.bridge_id = std::atoll(value());
+    else if (a == "--tx")
+      e.tx_hz = std::atoll(value());
+    else if (a == "--rx")
+      e.rx_hz = std::atoll(value());
+    else if (a == "--rdac")
+      e.rdac_announcements = std::atoi(value());
+    else if (a == "--calls")
+      e.calls_each_way = std::atoi(value());
+    else if (a == "--positions")
+      e.positions = std::atoi(value());
+    else if (a == "--clean-grid")
+      e.clean_grid = true;
+    else if (a == "--grid-figures")
+      figures_of = std::atoi(value());
     else {
-      std::puts("usage: moto_bridge_sim_report --repeater FILE --master FILE [--call-sign C] [--repeater-id N]\n"
-                "         [--bridge-id N] [--tx HZ] [--rx HZ] [--rdac N] [--calls N] [--positions N] [--clean-grid]\n"
-                "         [--grid-figures CALL]\n"
-                "  --clean-grid: network calls over an impaired link must keep their grid on air\n"
-                "  --grid-figures: only the grid figures of the master's call CALL, as key=value words");
+      std::puts(
+          "usage: moto_bridge_sim_report --repeater FILE --master FILE [--call-sign C] [--repeater-id N]\n"
+          "         [--bridge-id N] [--tx HZ] [--rx HZ] [--rdac N] [--calls N] [--positions N] [--clean-grid]\n"
+          "         [--grid-figures CALL]\n"
+          "  --clean-grid: network calls over an impaired link must keep their grid on air\n"
+          "  --grid-figures: only the grid figures of the master's call CALL, as key=value words");
       return 2;
     }
   }

@@ -111,7 +111,8 @@ std::vector<CallGrid> grids_of(const std::vector<Object>& master, const std::vec
       grids.push_back(g);
       continue;
     }
-    std::sort(bursts.begin(), bursts.end(), [](const Object* a, const Object* b) { return a->num("seq") < b->num("seq"); });
+    std::sort(bursts.begin(), bursts.end(),
+              [](const Object* a, const Object* b) { return a->num("seq") < b->num("seq"); });
     const int64_t first_seq = bursts.front()->num("seq");
     auto k_of = [&](const Object* o) { return static_cast<int>(static_cast<uint16_t>(o->num("seq") - first_seq)); };
     int64_t ref = 0;
@@ -132,8 +133,10 @@ std::vector<CallGrid> grids_of(const std::vector<Object>& master, const std::vec
       ++g.bursts;
       if (b.lost_on_link) ++g.lost_on_link;
       if (!b.lost_on_link)
-        g.sender_stall_ms = std::max(g.sender_stall_ms, static_cast<double>(o->num("t_us") - o->num("nominal_us", o->num("t_us")) -
-                                                                             o->num("link_delay_us")) / 1000.0);
+        g.sender_stall_ms = std::max(
+            g.sender_stall_ms,
+            static_cast<double>(o->num("t_us") - o->num("nominal_us", o->num("t_us")) - o->num("link_delay_us")) /
+                1000.0);
       if (!b.lost_on_link && have_ref) {
         b.lateness_ms = static_cast<double>(o->num("t_us") - ref - b.k * 60000LL) / 1000.0;
         lateness.push_back(b.lateness_ms);
@@ -264,8 +267,10 @@ Report analyse(const std::vector<Object>& repeater, const std::vector<Object>& m
 
 std::vector<std::string> shortcomings(const Report& r, const Expectations& e) {
   std::vector<std::string> why;
-  if (!r.registered) why.push_back("the repeater saw no registration request");
-  else if (!r.registration_signed) why.push_back("the registration request was not signed with the network key");
+  if (!r.registered)
+    why.push_back("the repeater saw no registration request");
+  else if (!r.registration_signed)
+    why.push_back("the registration request was not signed with the network key");
   if (r.peer_list_requests == 0) why.push_back("no peer-list request after the registration reply");
   if (r.keepalives_answered == 0) why.push_back("no keep-alive request was answered");
   if (r.login_s < 0) why.push_back("the network master saw no login \"A\"");
@@ -273,18 +278,20 @@ std::vector<std::string> shortcomings(const Report& r, const Expectations& e) {
     why.push_back("RDAC announcements: " + std::to_string(r.rdac_announcements) + " of " +
                   std::to_string(e.rdac_announcements));
   for (const simjson::Object& a : r.announcements) {
-    if (!a.flag("layout_ok") || (!e.call_sign.empty() && (a.str("call") != e.call_sign || a.str("call_long") != e.call_sign)) ||
+    if (!a.flag("layout_ok") ||
+        (!e.call_sign.empty() && (a.str("call") != e.call_sign || a.str("call_long") != e.call_sign)) ||
         (e.repeater_id >= 0 && a.num("repeater_id") != e.repeater_id) ||
-        (e.bridge_id >= 0 && a.num("bridge_id_low") != (e.bridge_id & 0xFF)) || (e.tx_hz >= 0 && a.num("tx_hz") != e.tx_hz) ||
-        (e.rx_hz >= 0 && a.num("rx_hz") != e.rx_hz) || a.str("firmware") != "VEXA QV 1.00" ||
-        a.str("model").rfind("RovEr", 0) != 0 || a.num("from_port") != 62006) {
+        (e.bridge_id >= 0 && a.num("bridge_id_low") != (e.bridge_id & 0xFF)) ||
+        (e.tx_hz >= 0 && a.num("tx_hz") != e.tx_hz) || (e.rx_hz >= 0 && a.num("rx_hz") != e.rx_hz) ||
+        a.str("firmware") != "VEXA QV 1.00" || a.str("model").rfind("RovEr", 0) != 0 || a.num("from_port") != 62006) {
       why.push_back("RDAC announcement " + std::to_string(a.num("n")) + " does not carry the configured data");
       break;
     }
   }
   auto direction = [&](const Direction& d, const std::string& name) {
     if (d.calls < e.calls_each_way) {
-      why.push_back(name + ": " + std::to_string(d.calls) + " call(s) played, " + std::to_string(e.calls_each_way) + " needed");
+      why.push_back(name + ": " + std::to_string(d.calls) + " call(s) played, " + std::to_string(e.calls_each_way) +
+                    " needed");
       return;
     }
     if (d.packets_received < d.packets_sent)
@@ -293,9 +300,10 @@ std::vector<std::string> shortcomings(const Report& r, const Expectations& e) {
     // Frames of bursts that came too late for their slot arrive as silence:
     // counted apart, not as wrong frames.
     if (d.frames_ok + d.frames_filled < d.frames_sent || d.frames_sent == 0)
-      why.push_back(name + ": " + std::to_string(d.frames_ok) + " of " + std::to_string(d.frames_sent - d.frames_filled) +
-                    " frames decoded correctly");
-    if (d.problems > 0) why.push_back(name + ": " + std::to_string(d.problems) + " packet(s) failed the receiver's checks");
+      why.push_back(name + ": " + std::to_string(d.frames_ok) + " of " +
+                    std::to_string(d.frames_sent - d.frames_filled) + " frames decoded correctly");
+    if (d.problems > 0)
+      why.push_back(name + ": " + std::to_string(d.problems) + " packet(s) failed the receiver's checks");
   };
   direction(r.moto_to_hytera, "Motorola->Hytera");
   direction(r.hytera_to_moto, "Hytera->Motorola");
@@ -305,12 +313,14 @@ std::vector<std::string> shortcomings(const Report& r, const Expectations& e) {
         why.push_back("network call " + std::to_string(g.call) + " over the impaired link: " +
                       std::to_string(g.gaps_over_80ms) + " gap(s) over 80 ms on air, " + std::to_string(g.missing) +
                       " slot(s) missing, " + std::to_string(g.wrong) + " with wrong frames");
-  if (r.positions_sent < e.positions) why.push_back("no position report was played");
+  if (r.positions_sent < e.positions)
+    why.push_back("no position report was played");
   else if (r.positions_matched < r.positions_sent)
-    why.push_back("position records: " + std::to_string(r.positions_matched) + " of " + std::to_string(r.positions_sent) +
-                  " arrived with the reported latitude, longitude and mode");
+    why.push_back("position records: " + std::to_string(r.positions_matched) + " of " +
+                  std::to_string(r.positions_sent) + " arrived with the reported latitude, longitude and mode");
   if (r.bad_signatures > 0) why.push_back(std::to_string(r.bad_signatures) + " datagram(s) with a bad signature");
-  if (r.script_problems > 0) why.push_back(std::to_string(r.script_problems) + " script step(s) timed out or were skipped");
+  if (r.script_problems > 0)
+    why.push_back(std::to_string(r.script_problems) + " script step(s) timed out or were skipped");
   return why;
 }
 
@@ -385,8 +395,9 @@ void print(const Report& r, std::FILE* out) {
   }
   std::fputc('\n', out);
   auto direction = [&](const Direction& d, const char* name) {
-    std::fprintf(out, "%-18s: %d call(s), %d/%d packets arrived, %d/%d frames decoded correctly, %d packet(s) with problems\n",
-                 name, d.calls, d.packets_received, d.packets_sent, d.frames_ok, d.frames_sent, d.problems);
+    std::fprintf(
+        out, "%-18s: %d call(s), %d/%d packets arrived, %d/%d frames decoded correctly, %d packet(s) with problems\n",
+        name, d.calls, d.packets_received, d.packets_sent, d.frames_ok, d.frames_sent, d.problems);
   };
   direction(r.moto_to_hytera, "Motorola->Hytera");
   direction(r.hytera_to_moto, "Hytera->Motorola");
@@ -397,7 +408,8 @@ void print(const Report& r, std::FILE* out) {
   std::fprintf(out, "Position reports  : %d sent, %d arrived intact\n", r.positions_sent, r.positions_matched);
   std::fprintf(out, "Signatures        : %d datagram(s) from the bridge checked, %d bad\n", r.datagrams_checked,
                r.bad_signatures);
-  std::fprintf(out, "Burst spacing M<-H: natural rate, clean link: %s\n", fmt_stats(buf, sizeof buf, r.hytera_to_moto.gap_ms));
+  std::fprintf(out, "Burst spacing M<-H: natural rate, clean link: %s\n",
+               fmt_stats(buf, sizeof buf, r.hytera_to_moto.gap_ms));
   std::fprintf(out, "                    sent in bunches, after pacing: %s\n",
                fmt_stats(buf, sizeof buf, r.hytera_to_moto.spacing_ms));
   std::fprintf(out, "Latency M->H      : %s (target: median <= 3 ms, p99 <= 6 ms)\n",

@@ -25,12 +25,12 @@ struct Direction {
   int calls = 0;
   int packets_sent = 0, packets_received = 0;
   int frames_sent = 0, frames_ok = 0;
-  int problems = 0;                 // received packets the checking peer objected to
-  int lost_on_link = 0;             // dropped by the sender's impaired link: never sent
-  int frames_filled = 0;            // frames of sent bursts that reached the receiver as silence
-  std::vector<double> latency_ms;   // packets of calls sent at the natural rate
-  std::vector<double> spacing_ms;   // between bursts of calls sent in bunches
-  std::vector<double> gap_ms;       // between bursts of calls sent at the natural rate, clean link
+  int problems = 0;                // received packets the checking peer objected to
+  int lost_on_link = 0;            // dropped by the sender's impaired link: never sent
+  int frames_filled = 0;           // frames of sent bursts that reached the receiver as silence
+  std::vector<double> latency_ms;  // packets of calls sent at the natural rate
+  std::vector<double> spacing_ms;  // between bursts of calls sent in bunches
+  std::vector<double> gap_ms;      // between bursts of calls sent at the natural rate, clean link
 };
 
 // One voice burst of a network call and the slot it got on air. k counts
@@ -40,11 +40,11 @@ struct Direction {
 struct GridBurst {
   int k = 0;
   bool lost_on_link = false;
-  double lateness_ms = 0;   // send time - (ref + k x 60 ms); sent bursts only
-  bool on_air = false;      // the repeater got a slot with this sequence number
-  bool filled = false;      // ... carrying silence in all three frames
-  bool own = false;         // ... carrying this burst's own frames
-  double arrival_ms = 0;    // repeater arrival - ref
+  double lateness_ms = 0;  // send time - (ref + k x 60 ms); sent bursts only
+  bool on_air = false;     // the repeater got a slot with this sequence number
+  bool filled = false;     // ... carrying silence in all three frames
+  bool own = false;        // ... carrying this burst's own frames
+  double arrival_ms = 0;   // repeater arrival - ref
 };
 
 struct CallGrid {
@@ -70,17 +70,17 @@ struct Report {
   int peer_list_requests = 0;
   std::vector<double> keepalive_s;  // after the registration request
   int keepalives_answered = 0;
-  double login_s = -1;              // first "A", after the registration request
+  double login_s = -1;  // first "A", after the registration request
   int a_received = 0;
   int rdac_announcements = 0;
-  std::vector<double> rdac_s;       // after the first "A"
+  std::vector<double> rdac_s;  // after the first "A"
   std::vector<simjson::Object> announcements;
   Direction moto_to_hytera, hytera_to_moto;
-  std::vector<CallGrid> grids;      // one per network call the master played
+  std::vector<CallGrid> grids;  // one per network call the master played
   int positions_sent = 0, positions_matched = 0;
   int bad_signatures = 0;
-  int datagrams_checked = 0;        // signed datagrams from the bridge seen by the repeater
-  int script_problems = 0;          // wait time-outs and skipped commands
+  int datagrams_checked = 0;  // signed datagrams from the bridge seen by the repeater
+  int script_problems = 0;    // wait time-outs and skipped commands
 };
 
 Report analyse(const std::vector<simjson::Object>& repeater, const std::vector<simjson::Object>& master);

@@ -24,8 +24,7 @@ DaemonRunner::DaemonRunner(const std::string& workdir, const std::string& netns)
     if (netns.empty()) {
       execl(MOTO_BRIDGE_BINARY, MOTO_BRIDGE_BINARY, static_cast<char*>(nullptr));
     } else {
-      execlp("ip", "ip", "netns", "exec", netns.c_str(), MOTO_BRIDGE_BINARY,
-             static_cast<char*>(nullptr));
+      execlp("ip", "ip", "netns", "exec", netns.c_str(), MOTO_BRIDGE_BINARY, static_cast<char*>(nullptr));
     }
     _exit(127);
   }

@@ -112,8 +112,8 @@ class Testbed {
     const std::string vb = "msv" + id + "b", vp = "msv" + id + "p";
     char dir[] = "/tmp/moto_bridge_e2e.XXXXXX";
     dir_ = mkdtemp(dir) ? dir : "";
-    ok_ = geteuid() == 0 && !dir_.empty() &&
-          netns_script("create " + bridge_ns_ + " " + peer_ns_ + " " + vb + " " + vp);
+    ok_ =
+        geteuid() == 0 && !dir_.empty() && netns_script("create " + bridge_ns_ + " " + peer_ns_ + " " + vb + " " + vp);
   }
   ~Testbed() {
     extra_.clear();
@@ -143,8 +143,8 @@ class Testbed {
     if (!ok_ || !third_ns_.empty() || addresses < 1 || addresses > 200) return false;
     third_ns_ = "mse" + id_ + "x";
     const std::string br = "msr" + id_, vp = "msv" + id_ + "p", vq = "msv" + id_ + "q", vx = "msv" + id_ + "x";
-    const bool ok = netns_script("third " + peer_ns_ + " " + third_ns_ + " " + vp + " " + br + " " + vq + " " + vx + " " +
-                                 std::to_string(addresses));
+    const bool ok = netns_script("third " + peer_ns_ + " " + third_ns_ + " " + vp + " " + br + " " + vq + " " + vx +
+                                 " " + std::to_string(addresses));
     third_addresses_ = ok ? addresses : 0;
     return ok;
   }
@@ -164,20 +164,22 @@ class Testbed {
 
   // Starts both peers with their scripts, then the daemon.
   void start(const std::string& repeater_script, const std::string& master_script,
-             const std::vector<std::string>& repeater_options = {}, const std::vector<std::string>& master_options = {}) {
+             const std::vector<std::string>& repeater_options = {},
+             const std::vector<std::string>& master_options = {}) {
     write("repeater.script", repeater_script);
     write("master.script", master_script);
-    write("vexaqv.cfg", "RptrCall=" + settings_.call_sign + "\nRptrID=" + std::to_string(settings_.repeater_id) +
-                            "\nRptrIP=192.0.2.2\nRptrPort=50000\nMasterIP=192.0.2.2\nRptrQRGtx=" +
-                            std::to_string(settings_.tx_hz) + "\nRptrQRGrx=" + std::to_string(settings_.rx_hz) +
-                            "\nMyBridgeID=" + std::to_string(settings_.bridge_id) + "\nNetworkKey=" + settings_.key + "\n" +
-                            settings_.extra_config);
-    std::vector<std::string> m = {SIM_MASTER_BINARY, "--json", dir_ + "/master.jsonl", "--script",
-                                  dir_ + "/master.script", "--duration", "110"};
+    write("vexaqv.cfg",
+          "RptrCall=" + settings_.call_sign + "\nRptrID=" + std::to_string(settings_.repeater_id) +
+              "\nRptrIP=192.0.2.2\nRptrPort=50000\nMasterIP=192.0.2.2\nRptrQRGtx=" + std::to_string(settings_.tx_hz) +
+              "\nRptrQRGrx=" + std::to_string(settings_.rx_hz) + "\nMyBridgeID=" + std::to_string(settings_.bridge_id) +
+              "\nNetworkKey=" + settings_.key + "\n" + settings_.extra_config);
+    std::vector<std::string> m = {
+        SIM_MASTER_BINARY, "--json", dir_ + "/master.jsonl", "--script", dir_ + "/master.script", "--duration", "110"};
     m.insert(m.end(), master_options.begin(), master_options.end());
     master_ = std::make_unique<PeerProcess>(peer_ns_, m, dir_ + "/master.log");
-    std::vector<std::string> r = {SIM_REPEATER_BINARY, "--key", settings_.key, "--json", dir_ + "/repeater.jsonl",
-                                  "--script", dir_ + "/repeater.script", "--duration", "110"};
+    std::vector<std::string> r = {
+        SIM_REPEATER_BINARY,       "--key",      settings_.key, "--json", dir_ + "/repeater.jsonl", "--script",
+        dir_ + "/repeater.script", "--duration", "110"};
     r.insert(r.end(), repeater_options.begin(), repeater_options.end());
     repeater_ = std::make_unique<PeerProcess>(peer_ns_, r, dir_ + "/repeater.log");
     std::this_thread::sleep_for(std::chrono::milliseconds(300));
