@@ -12,13 +12,13 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 . tools/deps.sh
-ensure_packages g++ cmake make libssl-dev iproute2 util-linux
+ensure_packages g++ cmake make libssl-dev iproute2 util-linux libsystemd-dev libcpp-httplib-dev nlohmann-json3-dev
 . tools/netns.sh
 . tools/sim_build.sh
 netns_require "$@"
 
 work="$(mktemp -d /tmp/moto_bridge_demo.XXXXXX)"
-if ! build_sim_programs "$work/build.log" moto_bridge_sim_report; then
+if ! build_sim_programs "$work/build.log" moto_bridge_sim_report moto_bridge_monitor; then
   echo "Demo FAILED: the build failed."
   exit 1
 fi
@@ -120,6 +120,13 @@ if ! "$bin/moto_bridge_sim_report" --repeater "$work/repeater.jsonl" --master "$
   --call-sign "$call_sign" --repeater-id "$repeater_id" --bridge-id "$bridge_id" --tx "$tx_hz" --rx "$rx_hz" \
   --clean-grid; then
   failed=1
+fi
+echo
+echo "== The operator's dashboard on this run's log =="
+# What moto_bridge_monitor makes of the daemon's log; a loopback port of
+# its own, so an operator's monitor on the default port is left alone.
+if ! MONITOR_BINARY="$bin/moto_bridge_monitor" bash tools/monitor_summary.sh "$work/daemon.log" 18073; then
+  echo "(the dashboard summary could not be shown; the demo's result does not depend on it)"
 fi
 echo "Logs: $work (daemon.log, repeater.log, master.log and their .jsonl records)"
 if [ "$failed" -ne 0 ]; then
