@@ -26,7 +26,8 @@ endforeach()
 # install time like the bridge's.
 if(TARGET moto_bridge_monitor)
   install(TARGETS moto_bridge_monitor RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
-  install(FILES ${PROJECT_SOURCE_DIR}/docs/monitor.md DESTINATION ${bridge_docdir} OPTIONAL)
+  install(FILES ${PROJECT_SOURCE_DIR}/docs/monitor.md ${PROJECT_SOURCE_DIR}/docs/monitor-screenshot.png
+          DESTINATION ${bridge_docdir} OPTIONAL)
   install(CODE "
     set(BRIDGE_BINDIR \"\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_BINDIR}\")
     set(BRIDGE_DOC_DIR \"\${CMAKE_INSTALL_PREFIX}/${bridge_docdir}\")
