@@ -148,18 +148,12 @@ std::vector<Bytes> round_of(const Options& o) {
   } else if (o.kind == "keepalive_reply") {
     round.push_back(ipsc(o, ipsc_head(simipsc::kKeepAliveReply, o.peer), 24));
   } else if (o.kind == "peer_list3") {
-    Bytes d = ipsc_head(simipsc::kPeerListReply, o.peer);
-    d.push_back(0x6A);
-    d.push_back(33);
-    for (uint32_t n = 0; n < 3; ++n) {
-      Bytes entry(11, 0);
-      simipsc::put_be32(&entry[0], o.peer + 1 + n);
-      simipsc::put_be32(&entry[4], 0xC0000200u + 10 + n);  // 192.0.2.10..12
-      entry[8] = 0xC3;
-      entry[9] = 0x50;
-      d.insert(d.end(), entry.begin(), entry.end());
-    }
-    round.push_back(ipsc(o, d, d.size() + 10));
+    // Three peers at 192.0.2.10..12, port 50000: one too many for the bridge.
+    std::vector<simipsc::PeerEntry> peers;
+    for (uint32_t n = 0; n < 3; ++n) peers.push_back({o.peer + 1 + n, 0xC0000200u + 10 + n, 50000});
+    Bytes d = simipsc::peer_list_reply(o.peer, peers, o.keyed ? o.key : simipsc::Key{});
+    if (!o.keyed) std::fill(d.end() - 10, d.end(), 0);
+    round.push_back(d);
   } else if (o.kind == "ipsc_call") {
     simipsc::CallFields f;
     f.peer = o.peer;
@@ -173,9 +167,9 @@ std::vector<Bytes> round_of(const Options& o) {
       f.rtp_timestamp = 480u * sequence;
     };
     next();
-    f.rtp_marker_type = 0xDD;
+    f.rtp_marker_type = simipsc::call::kMarkerFirstHeader;
     round.push_back(simipsc::voice_header(f, key));
-    f.rtp_marker_type = 0x5D;
+    f.rtp_marker_type = simipsc::call::kMarkerVoice;
     for (unsigned b = 0; b < 12; ++b) {
       next();
       std::array<simdmr::VoiceBits, 3> voice{};
@@ -214,11 +208,10 @@ std::vector<Bytes> round_of(const Options& o) {
       for (auto& frame : air) frame = simdmr::encode_frame(simdmr::VoiceBits{});
       uint64_t centre = simhyt::kVoiceSync;
       if (position > 0) {
-        static constexpr uint8_t lcss[6] = {0, 1, 3, 3, 2, 0};
         uint32_t signalling = 0;
         if (position < 5)
           for (unsigned i = 0; i < 32; ++i) signalling = signalling << 1 | embedded[32 * (position - 1) + i];
-        centre = simhyt::emb_centre(simdmr::emb_encode(1, 0, lcss[position]), signalling);
+        centre = simhyt::emb_centre(simdmr::emb_encode(1, 0, simdmr::kBurstLcss[position]), signalling);
       }
       h.sequence = static_cast<uint16_t>(3 + n);
       h.frame_type = simhyt::voice_frame_type(position);
