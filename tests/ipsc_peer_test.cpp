@@ -13,6 +13,7 @@
 #include "main/config.h"
 #include "main/sockets.h"
 #include "main/supervision.h"
+#include "support/ipsc_side.h"
 #include "support/test_support.h"
 
 namespace {
@@ -38,19 +39,7 @@ bool signed_ok(const Bytes& d) {
 class IpscPeerTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    memcpy(Key, kKey, sizeof Key);
-    const unsigned char id[4] = {0x00, 0x04, 0x03, 0x56};
-    memcpy(MyBridgeID, id, 4);
-    prepare_control_packets();
-    strcpy(RptrIP, "127.0.0.1");
-    strcpy(MasterIP, "127.0.0.1");
-    RptrPort = repeater_.port();
-    Quorvix_sock = bridge_.fd();
-    fcntl(bridge_.fd(), F_SETFL, O_NONBLOCK);  // as the daemon opens it
-    Local_Repeater_audio_srv_sock = -1;
-    master_online = 0;
-    motorola_repeater_online = 0;
-    capture_stdout([] { ipsc_thread_start(); });
+    ipsctest::start_ipsc_side(kKey, bridge_.fd(), repeater_.port());
     Bytes registration = repeater_.receive(1000);
     ASSERT_EQ(registration.size(), 24u);
   }
