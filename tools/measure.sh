@@ -21,17 +21,7 @@ netns_require "$@"
 work="$(mktemp -d /tmp/moto_bridge_measure.XXXXXX)"
 build_sim_programs "$work/build.log" moto_bridge_sim_report moto_bridge_idle_baseline || exit 1
 key=c0ffee00112233445566778899aabbccddeeff01
-cat >"$work/vexaqv.cfg" <<CFG
-RptrCall=DB0SIM
-RptrID=262999
-RptrIP=192.0.2.2
-RptrPort=50000
-MasterIP=192.0.2.2
-RptrQRGtx=439500000
-RptrQRGrx=431900000
-MyBridgeID=262998
-NetworkKey=$key
-CFG
+write_sim_config "$work/vexaqv.cfg" "$key"
 cat >"$work/repeater.script" <<'SCRIPT'
 wait registered 20
 wait keepalive 15

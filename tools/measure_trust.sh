@@ -33,44 +33,20 @@ key=c0ffee00112233445566778899aabbccddeeff01
 wrong_key=d0ffee00112233445566778899aabbccddeeff01
 
 # third_host_up PREFIX: adds PREFIX_x with 192.0.2.3..5 on the segment of the
-# peers' namespace, through a bridge device there that takes over 192.0.2.2.
+# peers' namespace (tools/netns.sh).
 third_host_up() {
   local prefix="$1"
   NETNS_THIRD="${prefix}_x"
-  local br="${prefix:0:10}br" vp="${prefix:0:10}vp" vq="${prefix:0:10}vq" vx="${prefix:0:10}vx"
-  ip netns add "$NETNS_THIRD"
   NETNS_NAMES+=("$NETNS_THIRD")
-  ip -n "$NETNS_PEER" link add "$br" type bridge
-  ip -n "$NETNS_PEER" addr del 192.0.2.2/24 dev "$vp"
-  ip -n "$NETNS_PEER" link set "$vp" master "$br"
-  ip -n "$NETNS_PEER" addr add 192.0.2.2/24 dev "$br"
-  ip -n "$NETNS_PEER" link set "$br" up
-  ip link add "$vx" type veth peer name "$vq"
-  ip link set "$vq" netns "$NETNS_PEER"
-  ip link set "$vx" netns "$NETNS_THIRD"
-  ip -n "$NETNS_PEER" link set "$vq" master "$br"
-  ip -n "$NETNS_PEER" link set "$vq" up
-  local a
-  for a in 3 4 5; do ip -n "$NETNS_THIRD" addr add "192.0.2.$a/24" dev "$vx"; done
-  ip -n "$NETNS_THIRD" link set lo up
-  ip -n "$NETNS_THIRD" link set "$vx" up
+  netns_third_host "$NETNS_PEER" "$NETNS_THIRD" "${prefix:0:10}vp" "${prefix:0:10}br" "${prefix:0:10}vq" \
+    "${prefix:0:10}vx" 3
 }
 
 # run_once MODE (quiet or flood): one run in a folder of its own.
 run_once() {
   local mode="$1" dir="$work/$1"
   mkdir -p "$dir"
-  cat >"$dir/vexaqv.cfg" <<CFG
-RptrCall=DB0SIM
-RptrID=262999
-RptrIP=192.0.2.2
-RptrPort=50000
-MasterIP=192.0.2.2
-RptrQRGtx=439500000
-RptrQRGrx=431900000
-MyBridgeID=262998
-NetworkKey=$key
-CFG
+  write_sim_config "$dir/vexaqv.cfg" "$key"
   # 84 bursts of 60 ms: a 5-second call each way, both starting about 3 s
   # after the login.
   printf 'wait registered 20\nwait keepalive 15\nsleep 3\ncall group 9 2620001 bursts=84\nsleep 8\n' \

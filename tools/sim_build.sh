@@ -14,3 +14,14 @@ build_sim_programs() {
   fi
   bin="$(pwd)/$build"
 }
+
+# write_sim_config FILE KEY [LINE...]: the bridge's configuration for the
+# private network (peers at 192.0.2.2, repeater port 50000, call sign
+# DB0SIM, repeater 262999, bridge peer 262998) with the given network key,
+# and any further lines (optional keys).
+write_sim_config() {
+  local file="$1" key="$2"
+  shift 2
+  printf '%s\n' RptrCall=DB0SIM RptrID=262999 RptrIP=192.0.2.2 RptrPort=50000 MasterIP=192.0.2.2 \
+    RptrQRGtx=439500000 RptrQRGrx=431900000 MyBridgeID=262998 "NetworkKey=$key" "$@" >"$file"
+}
