@@ -207,6 +207,25 @@ TEST_F(CallIdentity, ANewCallAfterTheTerminatorTakesItsOwnIdentity) {
   EXPECT_NE(log_.find(" Moto RX- ID:2620002\n"), std::string::npos);
 }
 
+// The path's clock decides the time-out: a burst of another identity, its
+// timestamp leaping, within the same stream, at the time-out and past it.
+TEST_F(CallIdentity, TheTimeOutFollowsThePathsClock) {
+  const Call real{2620001, 9, false, true}, other{2629999, 99, false, true};
+  for (const auto& c : {std::pair<int64_t, uint32_t>{MOTO_CALL_TIMEOUT_MS, real.source},
+                        std::pair<int64_t, uint32_t>{MOTO_CALL_TIMEOUT_MS + 1, other.source}}) {
+    reset_moto_to_hytera();
+    Over over(real, 10, 0);
+    over.header(MOTO_RTP_FIRST_HEADER);
+    deliver(over);
+    Over later(other, 20, 10 * MOTO_TIMESTAMP_WINDOW);
+    later.superframe(false, 0, 6);
+    fake_now_ms += c.first - 60;
+    const std::vector<Bytes> sent = deliver(later);
+    ASSERT_EQ(sent.size(), 1u);
+    EXPECT_EQ(hyt_source(sent[0].data()), c.second) << c.first;
+  }
+}
+
 // Where a call ends and the next begins, judged on the lock alone: a call
 // locked to `real` (and ended by its terminator where so marked), then a
 // burst with identifiers of its own `after_ms` later.

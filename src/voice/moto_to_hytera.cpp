@@ -28,12 +28,6 @@ int64_t monotonic_ms() {
   return static_cast<int64_t>(reading.tv_sec) * 1000 + reading.tv_nsec / 1000000;
 }
 
-}  // namespace
-
-int64_t (*moto_rx_clock_ms)() = monotonic_ms;
-
-namespace {
-
 // Bytes each burst type reads: a voice burst up to the last AMBE byte (51),
 // headers and terminators up to the burst type (30). A shorter datagram
 // would convert stale bytes of an earlier one left in the receive buffer.
@@ -111,8 +105,8 @@ void send_to_master() {
   udp_send_to(Local_Repeater_audio_srv_sock, sendhyt, HYT_PACKET_LEN, MasterIP, hytera_voice_port);
 }
 
-// Returns 0 when the turn ends (duplicate), 1 otherwise.
-// A header starts a call under its own identity.
+// A header starts a call under its own identity. Returns 0 when the turn
+// ends (duplicate), 1 otherwise.
 int voice_header(MotoToHyteraPath& path, const unsigned char* p, int length, const MotoFields& f) {
   const unsigned char marker = p[MOTO_OFS_RTP_MARKER_PT];
   if (marker == MOTO_RTP_FIRST_HEADER || marker == MOTO_RTP_VOICE) {
@@ -204,6 +198,8 @@ int voice_burst(MotoToHyteraPath& path, const unsigned char* p, int length, cons
 }
 
 }  // namespace
+
+int64_t (*moto_rx_clock_ms)() = monotonic_ms;
 
 void reset_moto_to_hytera() {
   memset(sendhyt, 0, sizeof sendhyt);
