@@ -4,17 +4,12 @@
 // call under its real identity, with every frame intact.
 #include <gtest/gtest.h>
 
+#include "support/test_support.h"
 #include "testbed/sim_testbed.h"
 
 namespace {
 
 using simtestbed::events;
-
-int count_of(const std::string& text, const std::string& what) {
-  int n = 0;
-  for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
-  return n;
-}
 
 TEST(SimE2eTalkerAlias, EachOverCrossesAsOneCallUnderItsRealIdentity) {
   simtestbed::Testbed bench('a');
@@ -69,10 +64,10 @@ quit
   }
 
   const std::string log = bench.daemon_log();
-  EXPECT_EQ(count_of(log, " Moto RX+ slot:2 "), 2) << log;
-  EXPECT_EQ(count_of(log, " Moto RX- ID:2620777\n"), 1) << log;
-  EXPECT_EQ(count_of(log, " Moto RX- ID:2620778\n"), 1) << log;
-  EXPECT_EQ(count_of(log, " Moto RX- "), 2) << log;
+  EXPECT_EQ(count_occurrences(log, " Moto RX+ slot:2 "), 2) << log;
+  EXPECT_EQ(count_occurrences(log, " Moto RX- ID:2620777\n"), 1) << log;
+  EXPECT_EQ(count_occurrences(log, " Moto RX- ID:2620778\n"), 1) << log;
+  EXPECT_EQ(count_occurrences(log, " Moto RX- "), 2) << log;
 }
 
 }  // namespace

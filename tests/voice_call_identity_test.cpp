@@ -83,13 +83,9 @@ class Over {
 class CallIdentity : public ::testing::Test {
  protected:
   void SetUp() override {
-    init_Golay_23_12();
-    snprintf(MasterIP, sizeof MasterIP, "127.0.0.1");
-    hytera_voice_port = master_.port();
-    Local_Repeater_audio_srv_sock = bridge_.fd();
+    voicetest::prepare_repeater_voice(bridge_.fd(), master_.port());
     fake_now_ms = 100000;
     moto_rx_clock_ms = fake_clock;
-    reset_moto_to_hytera();
   }
   void TearDown() override { Local_Repeater_audio_srv_sock = -1; }
 
@@ -108,12 +104,6 @@ class CallIdentity : public ::testing::Test {
   LoopbackSocket master_;
   std::string log_;
 };
-
-int count_of(const std::string& text, const std::string& what) {
-  int n = 0;
-  for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
-  return n;
-}
 
 // Every packet carries `real`; each superframe's fragments in B..E decode to
 // a group link control of it. Returns the number of link controls decoded.
@@ -163,11 +153,11 @@ TEST_F(CallIdentity, AnOverWithTalkerAliasCrossesAsOneCallUnderItsRealIdentity) 
     EXPECT_EQ(count_frame_type(sent, HYT_FT_SYNC), 1);
     EXPECT_EQ(count_frame_type(sent, HYT_FT_VOICE_HEADER), 1);
     EXPECT_EQ(count_frame_type(sent, HYT_FT_TERMINATOR), 1);
-    EXPECT_EQ(count_of(log_, "Moto RX+"), 1);
+    EXPECT_EQ(count_occurrences(log_, "Moto RX+"), 1);
     EXPECT_NE(log_.find(" Moto RX+ slot:2 destination_id:" + std::to_string(real.destination) +
                         " source_id:2620777 rptr_id:12345\n"),
               std::string::npos);
-    EXPECT_EQ(count_of(log_, " Moto RX- ID:2620777\n"), 1);
+    EXPECT_EQ(count_occurrences(log_, " Moto RX- ID:2620777\n"), 1);
     EXPECT_EQ(log_.find(std::to_string(kAliasSource)), std::string::npos);
     EXPECT_EQ(log_.find(std::to_string(kAliasDestination)), std::string::npos);
   }
@@ -202,7 +192,7 @@ TEST_F(CallIdentity, ANewCallAfterTheTerminatorTakesItsOwnIdentity) {
   const std::vector<Bytes> sent = deliver(two);
   ASSERT_EQ(sent.size(), two.datagrams().size());
   EXPECT_EQ(expect_identity(sent, second), 3);
-  EXPECT_EQ(count_of(log_, "Moto RX+"), 2);
+  EXPECT_EQ(count_occurrences(log_, "Moto RX+"), 2);
   EXPECT_NE(log_.find(" Moto RX- ID:2620001\n"), std::string::npos);
   EXPECT_NE(log_.find(" Moto RX- ID:2620002\n"), std::string::npos);
 }
