@@ -216,6 +216,31 @@ TEST_F(CallIdentity, TheTimeOutFollowsThePathsClock) {
   }
 }
 
+// Burst E's link control is read only from a burst E that holds it whole;
+// its FLCO without the protect flag.
+TEST(MotoBurstELinkControl, IsReadFromAWholeBurstEOnly) {
+  std::mt19937 rng(2);
+  Bytes e = voicetest::moto_burst(Call{}, 1, 5, voicetest::random_burst(rng));
+  e[MOTO_OFS_E_FLCO] = 0x80 | MOTO_FLCO_UNIT_TO_UNIT_VOICE;
+  moto_set_burst_e_identifiers(e.data(), 0x0A0B0C, 0x010203);
+  Bytes d_burst = voicetest::moto_burst(Call{}, 1, 4, voicetest::random_burst(rng));
+  d_burst.resize(e.size());
+  const struct {
+    const Bytes* datagram;
+    long length;
+    bool read;
+  } cases[] = {{&e, 65, true}, {&e, 64, false}, {&e, -1, false}, {&d_burst, 76, false}};
+  for (const auto& c : cases) {
+    unsigned char flco = 0xFF;
+    uint32_t destination = 0, source = 0;
+    EXPECT_EQ(moto_get_burst_e_lc(c.datagram->data(), c.length, &flco, &destination, &source), c.read) << c.length;
+    if (!c.read) continue;
+    EXPECT_EQ(flco, MOTO_FLCO_UNIT_TO_UNIT_VOICE);
+    EXPECT_EQ(destination, 0x0A0B0Cu);
+    EXPECT_EQ(source, 0x010203u);
+  }
+}
+
 // Where a call ends and the next begins, judged on the lock alone: a call
 // locked to `real` (and ended by its terminator where so marked), then a
 // burst with identifiers of its own `after_ms` later.
