@@ -14,7 +14,9 @@
 // kept, and the check must drop it); control bits 0..5 count 16-turn steps
 // of empty receives before the datagram, so the keep-alive every 1000 turns
 // comes into play; bit 6: not signed by the harness; bit 7: sent by another
-// peer (127.0.0.2) rather than the repeater.
+// peer (127.0.0.2) rather than the repeater. The voice path's clock moves
+// 5 ms a turn, as the thread's loop does, so a run of empty turns reaches
+// the call time-out the same way every time.
 #include <arpa/inet.h>
 
 #include <cstdint>
@@ -29,6 +31,10 @@
 #include "voice/moto_to_hytera.h"
 
 namespace {
+
+int64_t now_ms = 0;
+int64_t turn_clock() { return now_ms; }
+constexpr int64_t kTurnMs = 5;
 
 // The Hytera packet built last from a Motorola voice burst: its three frames
 // decode without a single correction (they came out of the encoder), and
@@ -62,6 +68,7 @@ void check_built_packet() {
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
   fuzz_prepare_bridge();
   fuzz_quiet_stdout();
+  moto_rx_clock_ms = turn_clock;
   return 0;
 }
 
@@ -69,6 +76,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   // Every input is one run of the thread from its start.
   master_online = 1;
   motorola_repeater_online = 0;
+  now_ms = 0;
   ipsc_thread_start();
 
   sockaddr_in repeater{};
@@ -85,6 +93,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   while (records.next(&record)) {
     for (unsigned turn = 0; turn < (record.control & 63u) * 16u; ++turn) {
       // Empty turns: the socket is -1, so the receive finds nothing.
+      now_ms += kTurnMs;
       FUZZ_CHECK(ipsc_turn() == 1);
     }
     const int length = static_cast<int>(record.size);
@@ -101,6 +110,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     FUZZ_CHECK(get_fromUser2(&last_before));
     motorola_repeater_online = 0;
 
+    now_ms += kTurnMs;
     int goes_on = ipsc_handle_datagram(length, sender);
 
     // Only the sender of a trusted datagram becomes the one replies and voice go to.

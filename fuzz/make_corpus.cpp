@@ -145,6 +145,48 @@ Sequence moto_call(unsigned char opcode, int superframes) {
   return s;
 }
 
+// An over as current firmware sends it when the radio sends talker alias:
+// the call sequence byte rises every superframe, the RTP timestamp runs on,
+// and every other superframe carries alias text where the identifiers
+// belong, burst E's link control included (FLCO 0x04..0x07). With
+// `late`, the header and the first superframe are missed and the stream
+// starts at an alias superframe's burst E. The last superframe comes after
+// 2.4 s of silence (the call's time-out), its timestamp running on.
+Sequence moto_alias_call(int superframes, bool late) {
+  Sequence s;
+  uint16_t seq = 300;
+  uint32_t timestamp = 0xFFFFF100;  // wraps during the over
+  unsigned char call_seq = 20;
+  auto add = [&](Bytes d, unsigned signed_len, unsigned control = 0) {
+    moto_set_call_seq(d.data(), call_seq);
+    moto_set_rtp_sequence(d.data(), seq++);
+    moto_set_rtp_timestamp(d.data(), timestamp);
+    timestamp += 480;
+    if (!late) s.add(Bytes(d.begin(), d.begin() + moto_sign(d.data(), signed_len)), control);
+  };
+  const uint32_t alias_destination = 0x4E304D, alias_source = 0x4A5300;  // "N0M", "JS\0"
+  if (!late) add(moto_header(MOTO_OPCODE_GROUP_VOICE, 0, true), MOTO_HEADER_SIGNED);
+  for (int f = 0; f < superframes; ++f, ++call_seq) {
+    const bool alias = f % 2 == 1;
+    for (unsigned position = 1; position <= 6; ++position) {
+      Bytes d = moto_burst(MOTO_OPCODE_GROUP_VOICE, position, 0);
+      if (alias) {
+        moto_set_source(d.data(), alias_source);
+        moto_set_destination(d.data(), alias_destination);
+      }
+      if (position == 5) {
+        d[MOTO_OFS_E_FLCO] = alias ? static_cast<unsigned char>(0x04 + f / 2 % 4) : 0x00;
+        if (alias) moto_set_burst_e_identifiers(d.data(), alias_destination, alias_source);
+      }
+      if (late && f == 1 && position == 5) late = false;
+      const bool after_silence = f == superframes - 1 && position == 1;
+      add(d, moto_burst_signed_len(position), after_silence ? 30 : 0);  // 30 x 16 turns of 5 ms
+    }
+  }
+  add(moto_terminator(MOTO_OPCODE_GROUP_VOICE, 0), MOTO_TERMINATOR_SIGNED);
+  return s;
+}
+
 // A data packet: data header (type 6) or block (type 8) carrying 16 bytes.
 Bytes moto_data(unsigned char data_type, const unsigned char* block16) {
   unsigned char d[MOTO_WORK_BUFFER_LEN] = {};
@@ -481,5 +523,8 @@ int main(int argc, char** argv) {
   embedded_seeds();
   ambe_seeds();
   config_seeds();
+  // Last, so the voice bits of every seed before stay as they were.
+  write_seed("ipsc", "talker_alias_call", moto_alias_call(6, false).bytes());
+  write_seed("ipsc", "talker_alias_late_entry", moto_alias_call(6, true).bytes());
   return 0;
 }

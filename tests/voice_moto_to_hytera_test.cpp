@@ -31,12 +31,8 @@ struct Outcome {
 class MotoToHytera : public ::testing::Test {
  protected:
   void SetUp() override {
-    init_Golay_23_12();
-    snprintf(MasterIP, sizeof MasterIP, "127.0.0.1");
-    hytera_voice_port = master_.port();
-    Local_Repeater_audio_srv_sock = bridge_.fd();
+    voicetest::prepare_repeater_voice(bridge_.fd(), master_.port());
     master_online = 0;  // voice crosses whether or not the master is logged in
-    reset_moto_to_hytera();
   }
   void TearDown() override { Local_Repeater_audio_srv_sock = -1; }
 

@@ -213,17 +213,22 @@ const uint8_t* burst_fixed_bytes(unsigned position) {
   return position < 6 && position != 0 && position != 4 ? fixed[position] : nullptr;
 }
 
-Bytes voice_burst(const CallFields& c, unsigned position, const VoiceField& voice, const Key& key) {
+Bytes voice_burst(const CallFields& c, unsigned position, const VoiceField& voice, const Key& key, const uint8_t* lc9) {
   CallFields b = c;
   b.burst_type = 0x8A;
   b.rtp_marker_type = call::kMarkerVoice;
   Bytes d = call_prefix(b, burst_length(position));
   d[call::kBurstLength] = static_cast<uint8_t>(burst_length(position) - 32);
-  d[call::kBurstFlag] = position == 0 ? call::kBurstFlagA : 0x06;
+  d[call::kBurstFlag] = position == 0 ? call::kBurstFlagA : position == 4 ? call::kBurstMarkE : 0x06;
   std::memcpy(&d[call::kVoiceField], voice.data(), voice.size());
   if (position == 4) {
-    put_be24(&d[call::kBurstEDestination], c.destination);
-    put_be24(&d[call::kBurstESource], c.source);
+    if (lc9) {
+      std::memcpy(&d[call::kBurstELc], lc9, 9);
+    } else {
+      d[call::kBurstELc] = c.opcode == kPrivateVoice ? call::kFlcoUnitToUnitVoice : call::kFlcoGroupVoice;
+      put_be24(&d[call::kBurstEDestination], c.destination);
+      put_be24(&d[call::kBurstESource], c.source);
+    }
     d[call::kBurstETail] = 0x14;
   } else if (const uint8_t* fixed = burst_fixed_bytes(position)) {
     std::memcpy(&d[call::kBurstFixed], fixed, call::kBurstFixedLength);

@@ -82,6 +82,7 @@ constexpr size_t kBurstFlag = 32;
 constexpr size_t kVoiceField = 33;
 constexpr size_t kBurstFixed = 52;
 constexpr size_t kBurstFixedLength = 5;
+constexpr size_t kBurstELc = 56;  // the nine octets of the link control the repeater reassembled
 constexpr size_t kBurstEDestination = 59;
 constexpr size_t kBurstESource = 62;
 constexpr size_t kBurstETail = 65;
@@ -97,6 +98,10 @@ constexpr uint8_t kMarkerEnd = 0x5E;          // the terminator
 constexpr uint8_t kFlagsSlot2 = 0x20;
 constexpr uint8_t kFlagsEnd = 0x40;  // with the timeslot in the terminator
 constexpr uint8_t kBurstFlagA = 0x40;
+constexpr uint8_t kBurstMarkE = 0x16;  // byte 32 of burst E
+constexpr uint8_t kFlcoGroupVoice = 0x00;
+constexpr uint8_t kFlcoUnitToUnitVoice = 0x03;
+constexpr uint8_t kFlcoTalkerAliasHeader = 0x04;  // its blocks follow as 0x05..0x07
 constexpr uint8_t kBurstTypeMask = 0x3F;
 // Signed lengths of header and terminator.
 constexpr size_t kHeaderLength = 66;
@@ -137,10 +142,13 @@ std::array<simdmr::VoiceBits, 3> unpack_voice(const uint8_t* field19);
 // Bits 49, 99 and 149..151 of the voice field: must be zero.
 bool voice_padding_zero(const uint8_t* field19);
 
-// Signed voice datagrams; position 0..5 is burst A..F.
+// Signed voice datagrams; position 0..5 is burst A..F. Burst E carries the
+// link control `lc9` (nine octets: FLCO, FID, options, destination,
+// source), by default the voice link control of the call's identifiers.
 Bytes voice_header(const CallFields& c, const Key& key);
 Bytes voice_terminator(const CallFields& c, const Key& key);
-Bytes voice_burst(const CallFields& c, unsigned position, const VoiceField& voice, const Key& key);
+Bytes voice_burst(const CallFields& c, unsigned position, const VoiceField& voice, const Key& key,
+                  const uint8_t* lc9 = nullptr);
 // Expected signed length of a received burst at position 0..5.
 unsigned burst_length(unsigned position);
 // The call::kBurstFixedLength fixed bytes of burst B, C, D or F at

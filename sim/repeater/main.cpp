@@ -44,7 +44,10 @@ void usage() {
       "usage: moto_bridge_sim_repeater [--bind IP] [--port N] [--key HEX] [--repeater-id N]\n"
       "         [--peers N] [--json FILE] [--script FILE] [--ambe FILE] [--seed N] [--duration S]\n"
       "Script commands: sleep S | wait EVENT [S] [count=N] | quit\n"
-      "  call group|private DST SRC [bursts=N] [headers=N] [gap_ms=60]\n"
+      "  call group|private DST SRC [bursts=N] [headers=N] [gap_ms=60] [alias=TEXT]\n"
+      "                              alias: as current firmware sends talker alias: a new\n"
+      "                              stream every superframe, every other one carrying\n"
+      "                              alias text where the identifiers belong\n"
       "  position SRC DST [mode=4|1|2|0] [blocks=4]\n"
       "  restart SILENT_SECONDS      forget the bridge, stay silent, then answer again\n"
       "  peers N                     entries in the next peer-list replies\n"
@@ -279,8 +282,8 @@ class Repeater {
   }
 
   // Sends d at `due` and records it, frames included, when it leaves.
-  void send_at(int64_t due, simipsc::Bytes d, std::string kind, std::string frames, int call) {
-    rt_.at(due, [this, d = std::move(d), kind = std::move(kind), frames = std::move(frames), call] {
+  void send_at(int64_t due, simipsc::Bytes d, std::string kind, std::string frames, int call, bool alias = false) {
+    rt_.at(due, [this, d = std::move(d), kind = std::move(kind), frames = std::move(frames), call, alias] {
       const int64_t t = simclock::now_us();
       socket_.send_to(bridge_, d);
       const simipsc::CallFields c = simipsc::parse_call(d);
@@ -292,6 +295,7 @@ class Repeater {
           .num("dst", c.destination)
           .flag("private", c.opcode == simipsc::kPrivateVoice);
       if (!frames.empty()) e.str("frames", frames);
+      if (alias) e.flag("alias", true);
     });
   }
 
@@ -303,10 +307,12 @@ class Repeater {
     const int bursts = static_cast<int>(c.option("bursts", 18));
     const int headers = static_cast<int>(c.option("headers", 2));
     const int64_t gap = c.option("gap_ms", 60) * 1000;
+    const auto alias_option = c.options.find("alias");
+    const std::string alias = alias_option == c.options.end() ? "" : alias_option->second;
     simipsc::CallFields f = call_fields(private_call, dst, src);
     const int call = ++calls_played_;
-    log_.say("playing %s call %d: %u -> %u, %d headers, %d bursts", private_call ? "private" : "group", call, src, dst,
-             headers, bursts);
+    log_.say("playing %s call %d: %u -> %u, %d headers, %d bursts%s%s", private_call ? "private" : "group", call, src,
+             dst, headers, bursts, alias.empty() ? "" : ", talker alias ", alias.c_str());
     log_.event("moto_call_tx")
         .num("call", call)
         .num("src", src)
@@ -314,7 +320,8 @@ class Repeater {
         .flag("private", private_call)
         .num("bursts", bursts)
         .num("headers", headers)
-        .num("first_seq", static_cast<uint16_t>(rtp_sequence_ + 1));
+        .num("first_seq", static_cast<uint16_t>(rtp_sequence_ + 1))
+        .str("alias", alias);
     int64_t due = simclock::now_us() + 1000;
     auto next = [&] {
       f.rtp_sequence = ++rtp_sequence_;
@@ -327,15 +334,41 @@ class Repeater {
     }
     for (int b = 0; b < bursts; ++b, due += gap) {
       next();
+      const int superframe = b / 6;
+      if (!alias.empty() && b % 6 == 0 && superframe > 0) f.call_sequence = ++call_sequence_;
+      const bool alias_superframe = !alias.empty() && superframe % 2 == 1;
+      simipsc::CallFields sent = f;
+      uint8_t lc[9] = {};
+      if (alias_superframe) alias_link_control(alias, superframe / 2, lc, sent);
       std::array<simdmr::VoiceBits, 3> voice{frames_.next(), frames_.next(), frames_.next()};
       std::string hex;
       for (const auto& v : voice) hex += simdmr::voice_hex(v);
-      send_at(due, simipsc::voice_burst(f, static_cast<unsigned>(b % 6), simipsc::pack_voice(voice), key_), "burst",
-              hex, call);
+      send_at(due,
+              simipsc::voice_burst(sent, static_cast<unsigned>(b % 6), simipsc::pack_voice(voice), key_,
+                                   alias_superframe ? lc : nullptr),
+              "burst", hex, call, alias_superframe);
     }
     next();
     send_at(due, simipsc::voice_terminator(f, key_), "terminator", "", call);
     return true;
+  }
+
+  // The n-th talker-alias superframe of an over: link control 0x04 (the
+  // header) and its blocks 0x05.. in turn, six characters of the text each
+  // where destination and source belong, in burst E and in the datagram's
+  // own identifiers alike.
+  static void alias_link_control(const std::string& text, int n, uint8_t* lc, simipsc::CallFields& f) {
+    const int blocks = std::min(4, std::max(1, static_cast<int>(text.size() + 5) / 6));
+    const int block = n % blocks;
+    lc[0] = static_cast<uint8_t>(simipsc::call::kFlcoTalkerAliasHeader + block);
+    if (block == 0)
+      lc[2] = static_cast<uint8_t>(0x40 | (std::min<size_t>(text.size(), 31) << 1));  // 8-bit text, length
+    for (int i = 0; i < 6; ++i) {
+      const size_t at = static_cast<size_t>(6 * block + i);
+      lc[3 + i] = at < text.size() ? static_cast<uint8_t>(text[at]) : 0;
+    }
+    f.destination = simipsc::be24(&lc[3]);
+    f.source = simipsc::be24(&lc[6]);
   }
 
   bool play_position(const simscript::Command& c) {

@@ -323,6 +323,13 @@ bool moto_get_burst_e_identifiers(const unsigned char* d, long len, uint32_t* de
   return true;
 }
 
+bool moto_get_burst_e_lc(const unsigned char* d, long len, unsigned char* flco, uint32_t* destination,
+                         uint32_t* source) {
+  if (!holds(len, MOTO_OFS_E_DESTINATION, 6) || d[MOTO_OFS_BURST_FLAGS] != MOTO_BURST_MARK_E) return false;
+  *flco = d[MOTO_OFS_E_FLCO] & MOTO_FLCO_MASK;
+  return moto_get_burst_e_identifiers(d, len, destination, source);
+}
+
 bool moto_get_voice_frame(const unsigned char* d, long len, unsigned int n, unsigned char* bits49) {
   if (n > 2 || !holds(len, MOTO_OFS_VOICE, MOTO_VOICE_FIELD_LEN)) return false;
   const unsigned int first = n * MOTO_VOICE_FRAME_STRIDE;

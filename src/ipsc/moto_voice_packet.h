@@ -44,6 +44,7 @@ constexpr unsigned int MOTO_VOICE_FIELD_LEN = 19;
 constexpr unsigned int MOTO_OFS_LC_DESTINATION = 41;  // header and terminator
 constexpr unsigned int MOTO_OFS_LC_SOURCE = 44;       // header and terminator
 constexpr unsigned int MOTO_OFS_LC_CHECK = 47;        // 3 bytes, never recomputed
+constexpr unsigned int MOTO_OFS_E_FLCO = 56;          // burst E: first octet of its link control
 constexpr unsigned int MOTO_OFS_E_DESTINATION = 59;   // burst E
 constexpr unsigned int MOTO_OFS_E_SOURCE = 62;        // burst E
 
@@ -66,6 +67,8 @@ constexpr unsigned int MOTO_BURST_TYPE_HEADER = 1;
 constexpr unsigned int MOTO_BURST_TYPE_TERMINATOR = 2;
 constexpr unsigned int MOTO_BURST_TYPE_VOICE = 10;
 constexpr unsigned char MOTO_BURST_FLAG_A = 0x40;  // byte 32: first burst of a superframe
+constexpr unsigned char MOTO_BURST_MARK_E = 0x16;  // byte 32 of burst E
+constexpr unsigned char MOTO_FLCO_MASK = 0x3F;     // byte 56 without the protect flag and reserved bit
 
 // ---- Templates and working buffer
 
@@ -151,5 +154,10 @@ bool moto_get_burst_type(const unsigned char* d, long len, unsigned int* type);
 bool moto_is_burst_a(const unsigned char* d, long len);
 bool moto_get_lc_identifiers(const unsigned char* d, long len, uint32_t* destination, uint32_t* source);
 bool moto_get_burst_e_identifiers(const unsigned char* d, long len, uint32_t* destination, uint32_t* source);
+// The link control a repeater reassembles into burst E (byte 32 = 0x16):
+// its FLCO (low six bits of byte 56) and identifiers (bytes 59..64). False
+// for any other datagram, or one too short to hold them.
+bool moto_get_burst_e_lc(const unsigned char* d, long len, unsigned char* flco, uint32_t* destination,
+                         uint32_t* source);
 // Frame n (0..2) of the voice field as 49 bits, one per byte.
 bool moto_get_voice_frame(const unsigned char* d, long len, unsigned int n, unsigned char* bits49);

@@ -1,5 +1,7 @@
 #include "voice/moto_to_hytera.h"
 
+#include <time.h>
+
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -13,11 +15,18 @@
 #include "main/sockets.h"
 #include "main/udp_io.h"
 #include "master_link/hytera_voice_packet.h"
+#include "voice/moto_call_lock.h"
 
 unsigned char sendhyt[100];
 int hytera_voice_port = LISTEN_REPEATER_AUDIO_PORT;
 
 namespace {
+
+int64_t monotonic_ms() {
+  timespec reading{};
+  clock_gettime(CLOCK_MONOTONIC, &reading);
+  return static_cast<int64_t>(reading.tv_sec) * 1000 + reading.tv_nsec / 1000000;
+}
 
 // Bytes each burst type reads: a voice burst up to the last AMBE byte (51),
 // headers and terminators up to the burst type (30). A shorter datagram
@@ -25,11 +34,17 @@ namespace {
 constexpr int kVoiceBurstMinLength = MOTO_OFS_VOICE + MOTO_VOICE_FIELD_LEN;
 constexpr int kControlBurstMinLength = MOTO_OFS_BURST_TYPE + 1;
 
-unsigned int superframe_position = 1;  // 1..6 for bursts A..F
-uint16_t last_sequence = 0;
-// The duplicate filter compares only after a first packet was accepted: a
-// first packet with sequence 0 is no duplicate (many masters start there).
-bool have_last_sequence = false;
+// What the path remembers of one timeslot between datagrams.
+struct MotoToHyteraPath {
+  unsigned int superframe_position = 1;  // 1..6 for bursts A..F
+  uint16_t last_sequence = 0;
+  // The duplicate filter compares only after a first packet was accepted: a
+  // first packet with sequence 0 is no duplicate (many masters start there).
+  bool have_last_sequence = false;
+  MotoCallLock call;
+};
+
+MotoToHyteraPath slot2;
 // Nothing built yet: a resend would put 72 zero bytes on the air.
 bool sendhyt_built = false;
 
@@ -39,19 +54,40 @@ struct MotoFields {
   uint32_t source;
   uint32_t destination;
   uint16_t sequence;
+  unsigned char call_sequence;
+  uint32_t timestamp;
 };
 
 MotoFields read_fields(const unsigned char* p) {
-  return {p[MOTO_OFS_OPCODE], get_be32(p + MOTO_OFS_PEER_ID), get_be24(p + MOTO_OFS_SOURCE),
+  return {p[MOTO_OFS_OPCODE],
+          get_be32(p + MOTO_OFS_PEER_ID),
+          get_be24(p + MOTO_OFS_SOURCE),
           get_be24(p + MOTO_OFS_DESTINATION),
-          static_cast<uint16_t>(p[MOTO_OFS_RTP_SEQUENCE] << 8 | p[MOTO_OFS_RTP_SEQUENCE + 1])};
+          static_cast<uint16_t>(p[MOTO_OFS_RTP_SEQUENCE] << 8 | p[MOTO_OFS_RTP_SEQUENCE + 1]),
+          p[MOTO_OFS_CALL_SEQ],
+          get_be32(p + MOTO_OFS_RTP_TIMESTAMP)};
+}
+
+// Which call the datagram belongs to and the identity it crosses under;
+// judged before the duplicate filter, kept only once the datagram passes it.
+MotoCallVerdict judge_call(const MotoToHyteraPath& path, const unsigned char* p, int length, const MotoFields& f,
+                           MotoDatagramKind kind) {
+  MotoCallFacts facts;
+  facts.kind = kind;
+  facts.call_sequence = f.call_sequence;
+  facts.timestamp = f.timestamp;
+  facts.source = f.source;
+  facts.destination = f.destination;
+  facts.has_lc = kind == MotoDatagramKind::kBurst &&
+                 moto_get_burst_e_lc(p, length, &facts.flco, &facts.lc_destination, &facts.lc_source);
+  return moto_call_judge(path.call, facts, moto_rx_clock_ms());
 }
 
 // False when the packet repeats the last accepted RTP sequence number.
-bool passes_duplicate_filter(uint16_t sequence) {
-  if (have_last_sequence && sequence == last_sequence) return false;
-  last_sequence = sequence;
-  have_last_sequence = true;
+bool passes_duplicate_filter(MotoToHyteraPath& path, uint16_t sequence) {
+  if (path.have_last_sequence && sequence == path.last_sequence) return false;
+  path.last_sequence = sequence;
+  path.have_last_sequence = true;
   return true;
 }
 
@@ -69,15 +105,18 @@ void send_to_master() {
   udp_send_to(Local_Repeater_audio_srv_sock, sendhyt, HYT_PACKET_LEN, MasterIP, hytera_voice_port);
 }
 
-// Returns 0 when the turn ends (duplicate), 1 otherwise.
-int voice_header(const unsigned char* p, const MotoFields& f) {
+// A header starts a call under its own identity. Returns 0 when the turn
+// ends (duplicate), 1 otherwise.
+int voice_header(MotoToHyteraPath& path, const unsigned char* p, int length, const MotoFields& f) {
   const unsigned char marker = p[MOTO_OFS_RTP_MARKER_PT];
   if (marker == MOTO_RTP_FIRST_HEADER || marker == MOTO_RTP_VOICE) {
+    const MotoCallVerdict call = judge_call(path, p, length, f, MotoDatagramKind::kHeader);
     load(marker == MOTO_RTP_FIRST_HEADER ? sync_hyt : start_hyt);
     set_call_type(f);
     hyt_set_destination(sendhyt, f.destination);
     hyt_set_sequence(sendhyt, f.sequence);
-    if (!passes_duplicate_filter(f.sequence)) return 0;
+    if (!passes_duplicate_filter(path, f.sequence)) return 0;
+    path.call = call.next;
     hyt_set_source(sendhyt, f.source);
     hyt_set_burst_source(sendhyt, f.source);
     if (marker == MOTO_RTP_FIRST_HEADER) {
@@ -86,47 +125,61 @@ int voice_header(const unsigned char* p, const MotoFields& f) {
              static_cast<int>(f.source), static_cast<int>(f.peer_id));
     }
   }
-  superframe_position = 1;
+  path.superframe_position = 1;
   send_to_master();
   return 1;
 }
 
-int terminator(const MotoFields& f) {
+int terminator(MotoToHyteraPath& path, const unsigned char* p, int length, const MotoFields& f) {
+  const MotoCallVerdict call = judge_call(path, p, length, f, MotoDatagramKind::kTerminator);
   load(ende_hyt);
   set_call_type(f);
-  hyt_set_destination(sendhyt, f.destination);
+  hyt_set_destination(sendhyt, call.destination);
   hyt_set_sequence(sendhyt, f.sequence);
-  if (!passes_duplicate_filter(f.sequence)) return 0;
-  hyt_set_source(sendhyt, f.source);
+  if (!passes_duplicate_filter(path, f.sequence)) return 0;
+  path.call = call.next;
+  hyt_set_source(sendhyt, call.source);
   refresh_ts();
-  printf("%s Moto RX- ID:%i\n", ts, static_cast<int>(f.source));
+  printf("%s Moto RX- ID:%i\n", ts, static_cast<int>(call.source));
   send_to_master();
   return 1;
 }
 
 // Embedded link control of a group call (FLCO 0, FID 0, no service
 // options) — also for private calls, as the network expects.
-void embedded_fragment(const unsigned char* p, unsigned int fragment, unsigned char* bits32) {
+void embedded_fragment(uint32_t destination_id, uint32_t source_id, unsigned int fragment, unsigned char* bits32) {
   unsigned char head[3] = {0, 0, 0};
   unsigned char destination[3], source[3];
-  memcpy(destination, p + MOTO_OFS_DESTINATION, 3);
-  memcpy(source, p + MOTO_OFS_SOURCE, 3);
+  put_be24(destination, destination_id);
+  put_be24(source, source_id);
   unsigned char block[128];
   encode_MultiBlockEmbeddedLC(head, destination, source, block);
   memcpy(bits32, block + 32 * fragment, 32);
 }
 
-int voice_burst(const unsigned char* p, int length, const MotoFields& f) {
-  if (moto_is_burst_a(p, length)) superframe_position = 1;
-  if (!passes_duplicate_filter(f.sequence)) return 0;
-  load(hyt_voice_template(superframe_position));
+void next_position(MotoToHyteraPath& path) {
+  path.superframe_position = path.superframe_position == 6 ? 1 : path.superframe_position + 1;
+}
+
+int voice_burst(MotoToHyteraPath& path, const unsigned char* p, int length, const MotoFields& f) {
+  if (moto_is_burst_a(p, length)) path.superframe_position = 1;
+  const MotoCallVerdict call = judge_call(path, p, length, f, MotoDatagramKind::kBurst);
+  if (!passes_duplicate_filter(path, f.sequence)) return 0;
+  path.call = call.next;
+  if (!call.forward) {
+    // Held back, but counted, so the burst E that ends the wait goes out as E.
+    next_position(path);
+    return 1;
+  }
+  const unsigned int position = path.superframe_position;
+  load(hyt_voice_template(position));
   set_call_type(f);
 
   // Bursts B..E carry the four fragments of the embedded link control; A
   // keeps the voice sync and F the null embedded signalling of its template.
-  if (superframe_position >= 2 && superframe_position <= 5) {
+  if (position >= 2 && position <= 5) {
     unsigned char fragment[HYT_EMBEDDED_BITS];
-    embedded_fragment(p, superframe_position - 2, fragment);
+    embedded_fragment(call.destination, call.source, position - 2, fragment);
     hyt_put_embedded_signalling(sendhyt, fragment);
   }
   for (unsigned int n = 0; n < 3; ++n) {
@@ -137,21 +190,21 @@ int voice_burst(const unsigned char* p, int length, const MotoFields& f) {
     hyt_put_ambe_frame(sendhyt, n, coded);
   }
   hyt_set_sequence(sendhyt, f.sequence);
-  hyt_set_source(sendhyt, f.source);
-  hyt_set_destination(sendhyt, f.destination);
-  superframe_position = superframe_position == 6 ? 1 : superframe_position + 1;
+  hyt_set_source(sendhyt, call.source);
+  hyt_set_destination(sendhyt, call.destination);
+  next_position(path);
   send_to_master();
   return 1;
 }
 
 }  // namespace
 
+int64_t (*moto_rx_clock_ms)() = monotonic_ms;
+
 void reset_moto_to_hytera() {
   memset(sendhyt, 0, sizeof sendhyt);
   sendhyt_built = false;
-  superframe_position = 1;
-  last_sequence = 0;
-  have_last_sequence = false;
+  slot2 = MotoToHyteraPath{};
 }
 
 int handle_moto_voice(const unsigned char* packet, int length) {
@@ -161,12 +214,12 @@ int handle_moto_voice(const unsigned char* packet, int length) {
   const MotoFields fields = read_fields(packet);
   switch (burst_type) {
     case MOTO_BURST_TYPE_HEADER:
-      return voice_header(packet, fields);
+      return voice_header(slot2, packet, length, fields);
     case MOTO_BURST_TYPE_TERMINATOR:
-      return terminator(fields);
+      return terminator(slot2, packet, length, fields);
     case MOTO_BURST_TYPE_VOICE:
       if (length < kVoiceBurstMinLength) return 1;
-      return voice_burst(packet, length, fields);
+      return voice_burst(slot2, packet, length, fields);
     default:
       // Whatever else comes on the voice opcodes repeats the packet built last.
       send_to_master();

@@ -17,6 +17,13 @@ std::string capture_stdout(Fn&& fn) {
   return capture_stdout_begin_end(trampoline, &fn);
 }
 
+// How often `what` occurs in `text` (overlapping occurrences too).
+inline int count_occurrences(const std::string& text, const std::string& what) {
+  int n = 0;
+  for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
+  return n;
+}
+
 // A fresh empty directory made the working directory until destruction.
 class ScratchDir {
  public:

@@ -3,6 +3,7 @@
 // AMBE+2 frames the bridge puts out, for the voice path tests.
 #include <array>
 #include <cstdint>
+#include <cstdio>
 #include <cstring>
 #include <random>
 #include <vector>
@@ -15,6 +16,7 @@
 #include "main/repeater_address.h"
 #include "main/sockets.h"
 #include "master_link/hytera_voice_packet.h"
+#include "voice/moto_to_hytera.h"
 
 namespace voicetest {
 
@@ -28,6 +30,17 @@ inline void prepare_network_voice(const unsigned char* key, int bridge_fd, const
   memcpy(MyBridgeID, id, sizeof id);
   Quorvix_sock = bridge_fd;
   set_fromUser2(repeater);
+}
+
+// What start-up has done before the repeater-to-network path runs: the Golay
+// table; its packets leave on `bridge_fd` toward 127.0.0.1:`master_port`,
+// and the path starts afresh.
+inline void prepare_repeater_voice(int bridge_fd, int master_port) {
+  init_Golay_23_12();
+  snprintf(MasterIP, sizeof MasterIP, "127.0.0.1");
+  hytera_voice_port = master_port;
+  Local_Repeater_audio_srv_sock = bridge_fd;
+  reset_moto_to_hytera();
 }
 
 using Bytes = std::vector<unsigned char>;
