@@ -101,7 +101,8 @@ TEST_F(TrustDrops, FirstDropPerSenderThenOneSummaryAMinute) {
     flush_drop_summary(50000);
   });
   EXPECT_EQ(lines_of(out),
-            std::vector<std::string>{"Dropped on port 50000 in the last minute: 4 datagrams from 2 senders"});
+            std::vector<std::string>{
+                "Dropped on port 50000 in the last minute: 4 datagrams from 2 senders, most from 192.0.2.3 (3)"});
   // A sender already named gets no second line; a minute of only first lines gets no summary.
   out = capture_stdout([] {
     report_drop(address("192.0.2.3", 1), 50000, DropReason::kBadSignature);
@@ -110,7 +111,8 @@ TEST_F(TrustDrops, FirstDropPerSenderThenOneSummaryAMinute) {
   EXPECT_EQ(lines_of(out), std::vector<std::string>{"Dropped datagram from 192.0.2.5:1 on port 50000: bad signature"});
   fake_ms += DROP_SUMMARY_INTERVAL_MS;
   EXPECT_EQ(lines_of(capture_stdout([] { flush_drop_summary(50000); })),
-            std::vector<std::string>{"Dropped on port 50000 in the last minute: 2 datagrams from 2 senders"});
+            std::vector<std::string>{
+                "Dropped on port 50000 in the last minute: 2 datagrams from 2 senders, most from 192.0.2.3 (1)"});
   fake_ms += DROP_SUMMARY_INTERVAL_MS;
   report_drop(address("192.0.2.6", 1), 50000, DropReason::kBadSignature);
   fake_ms += DROP_SUMMARY_INTERVAL_MS;
@@ -138,10 +140,43 @@ TEST_F(TrustDrops, AFloodFromThousandsOfSendersStaysAtAFewLinesAMinute) {
   const std::vector<std::string> lines = lines_of(out);
   // Per port and minute: five first lines and one summary.
   EXPECT_EQ(lines.size(), 2u * 3u * (DROP_LINES_PER_MINUTE + 1)) << out;
-  EXPECT_NE(std::find(lines.begin(), lines.end(),
-                      "Dropped on port 62006 in the last minute: 120000 datagrams from 4000 senders"),
-            lines.end())
+  EXPECT_NE(
+      std::find(
+          lines.begin(), lines.end(),
+          "Dropped on port 62006 in the last minute: 120000 datagrams from 4000 senders, most from 10.0.0.0 (30)"),
+      lines.end())
       << out;
+}
+
+// The summary names the sender that sent the most, and it is due when the
+// minute ends: a thread that blocks in its receive asks when, and prints it
+// then without waiting for another datagram.
+TEST_F(TrustDrops, TheSummaryNamesTheBusiestSenderAndFallsDueAtTheMinutesEnd) {
+  const int port = 50000;
+  const int64_t start = fake_ms;
+  EXPECT_EQ(drop_summary_due_ms(port), NO_DROP_SUMMARY_DUE);
+  capture_stdout([] { report_drop(address("192.0.2.3", 1), port, DropReason::kBadSignature); });
+  EXPECT_EQ(drop_summary_due_ms(port), NO_DROP_SUMMARY_DUE) << "the first drop had its line: nothing to sum up";
+  capture_stdout([] {
+    for (int i = 0; i < 3; ++i) report_drop(address("192.0.2.4", 10 + i), port, DropReason::kTooLong);
+    for (int i = 0; i < 5; ++i) report_drop(address("192.0.2.5", 20 + i), port, DropReason::kReflected);
+  });
+  EXPECT_EQ(drop_summary_due_ms(port), start + DROP_SUMMARY_INTERVAL_MS);
+  const struct {
+    int64_t at;
+    const char* line;
+  } flushes[] = {
+      {start + DROP_SUMMARY_INTERVAL_MS - 1, nullptr},
+      {start + DROP_SUMMARY_INTERVAL_MS,
+       "Dropped on port 50000 in the last minute: 9 datagrams from 3 senders, most from 192.0.2.5 (5)"},
+      {start + 2 * DROP_SUMMARY_INTERVAL_MS, nullptr},
+  };
+  for (const auto& f : flushes) {
+    fake_ms = f.at;
+    const std::vector<std::string> lines = lines_of(capture_stdout([] { flush_drop_summary(port); }));
+    EXPECT_EQ(lines, f.line ? std::vector<std::string>{f.line} : std::vector<std::string>{}) << f.at - start;
+  }
+  EXPECT_EQ(drop_summary_due_ms(port), NO_DROP_SUMMARY_DUE);
 }
 
 // The RDAC port on loopback: the master's answer ends the schedule, the same
