@@ -149,23 +149,27 @@ int receive_whole(sockaddr_in* from) {
   return length > INT_MAX ? INT_MAX : static_cast<int>(length);
 }
 
-// A keep-alive reply is let in only from the repeater, once per request.
+// A keep-alive reply is let in only from the repeater, once per request,
+// and only when nothing casts doubt on it: then it shows the link alive.
 // The others are dropped in the receive loop, with the forged datagrams, so
 // that replayed copies cannot queue up ahead of the repeater's voice either.
-// The link counts as alive only on a reply that nothing casts doubt on.
+// A doubtful one may be the repeater's real answer, so it is not reported.
 bool keep_alive_reply_admitted(int length, const sockaddr_in& sender) {
   if (length <= IPSC_SHORTEST_IGNORED || sendBuffer[IPSC_OFS_OPCODE] != IPSC_KEEPALIVE_REPLY) return true;
   const KeepAliveReply reply =
       repeater_sent(sender, sendBuffer, length) ? repeater_take_keep_alive_reply() : KeepAliveReply::kUnasked;
-  if (reply == KeepAliveReply::kUnasked) {
-    report_drop(sender, static_cast<int>(RptrPort), DropReason::kUnaskedKeepAliveReply);
-    return false;
+  switch (reply) {
+    case KeepAliveReply::kAlive:
+      motorola_repeater_online = kKeepAliveAnswerSeconds;
+      keep_alive_answered = true;
+      return true;
+    case KeepAliveReply::kDoubtful:
+      return false;
+    case KeepAliveReply::kUnasked:
+      break;
   }
-  if (reply == KeepAliveReply::kAlive) {
-    motorola_repeater_online = kKeepAliveAnswerSeconds;
-    keep_alive_answered = true;
-  }
-  return true;
+  report_drop(sender, static_cast<int>(RptrPort), DropReason::kUnaskedKeepAliveReply);
+  return false;
 }
 
 bool admitted(int length, const sockaddr_in& sender) {

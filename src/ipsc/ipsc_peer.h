@@ -47,8 +47,9 @@ bool ipsc_datagram_trusted(int length, const sockaddr_in& sender);
 // it and, only when it may act, lets it reach the handler; otherwise the
 // turn goes on as one in which nothing arrived. Besides the checks of
 // ipsc_datagram_trusted, a keep-alive reply must come from the repeater
-// and answer a request. Only a datagram from the repeater (its address and
-// peer identifier) moves fromUser2. Returns 0 when the thread must end.
+// and answer a request, with no copies of replies in the interval before.
+// Only a datagram from the repeater (its address and peer identifier) moves
+// fromUser2. Returns 0 when the thread must end.
 int ipsc_handle_datagram(int length, const sockaddr_in& sender);
 
 // Handles what one turn received from `sender` (length -1 when nothing

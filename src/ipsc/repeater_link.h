@@ -33,7 +33,7 @@ void repeater_keep_alive_requested();
 // no nonce, so a replayed reply looks like the real one. The repeater
 // answers each request once: a reply with no request outstanding is a copy
 // (kUnasked), and one that follows an interval in which such copies came
-// may be a copy as well (kDoubtful): it answers the request, but does not
-// show that the repeater is alive. Only kAlive does.
+// may be a copy as well (kDoubtful): it takes the request's turn but shows
+// nothing. Only kAlive shows the repeater alive.
 enum class KeepAliveReply { kUnasked, kDoubtful, kAlive };
 KeepAliveReply repeater_take_keep_alive_reply();
