@@ -85,19 +85,12 @@ TEST_F(ServicePort, OnlyTheMasterIsLoggedOthersAreDroppedWithTheBoundedReport) {
   fake_ms = 5000000;
   drop_report_clock_ms = fake_clock;
   reset_drop_reports();
-  const int stranger = socket(AF_INET, SOCK_DGRAM, 0);
-  sockaddr_in bound{};
-  bound.sin_family = AF_INET;
-  bound.sin_addr.s_addr = inet_addr("127.0.0.2");
-  ASSERT_EQ(bind(stranger, reinterpret_cast<sockaddr*>(&bound), sizeof bound), 0);
-  socklen_t bound_length = sizeof bound;
-  getsockname(stranger, reinterpret_cast<sockaddr*>(&bound), &bound_length);
-  const sockaddr_in to = port_.address();
+  const LoopbackSocket stranger(0, "127.0.0.2");
   auto from_stranger = [&](int count) {
-    for (int i = 0; i < count; ++i) sendto(stranger, "x", 1, 0, reinterpret_cast<const sockaddr*>(&to), sizeof to);
+    for (int i = 0; i < count; ++i) stranger.send_to(port_.port(), {'x'});
   };
-  const std::string drop_line = "Dropped datagram from 127.0.0.2:" + std::to_string(ntohs(bound.sin_port)) +
-                                " on port 62005: not the network master\n";
+  const std::string drop_line =
+      "Dropped datagram from 127.0.0.2:" + std::to_string(stranger.port()) + " on port 62005: not the network master\n";
 
   const struct {
     int from_stranger;
@@ -125,7 +118,6 @@ TEST_F(ServicePort, OnlyTheMasterIsLoggedOthersAreDroppedWithTheBoundedReport) {
     EXPECT_EQ(out, t.printed);
   }
   EXPECT_FALSE(port_.has_datagram(0));
-  close(stranger);
   reset_drop_reports();
 }
 

@@ -4,8 +4,6 @@
 // keep-alive reply shows the repeater alive once per request.
 #include <gtest/gtest.h>
 
-#include <arpa/inet.h>
-
 #include <cstring>
 #include <string>
 
@@ -25,14 +23,6 @@ const unsigned char kKey[20] = {0x51, 0x0e, 0x7a, 0x22, 0x93, 0x4d, 0x16, 0xc8, 
 constexpr uint32_t kRepeaterId = 0x00012345;
 constexpr uint32_t kOtherPeerId = 0x00300001;
 constexpr uint32_t kOurId = 0x00040356;  // what start_ipsc_side makes MyBridgeID
-
-sockaddr_in at(const char* ip, int port) {
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_addr.s_addr = inet_addr(ip);
-  a.sin_port = htons(static_cast<uint16_t>(port));
-  return a;
-}
 
 class RepeaterIdentity : public ::testing::Test {
  protected:
@@ -73,16 +63,21 @@ TEST_F(RepeaterIdentity, OnlyTheRepeatersOwnDatagramsMoveTheVoiceDestination) {
     bool moves;
     const char* drop;  // reason in the drop line, or nullptr for none
   } steps[] = {
-      {"another host, before the repeater is known", at("127.0.0.2", rptr), 0x80, kRepeaterId, 62, false, nullptr},
-      {"the repeater's address, before its ID is known", at("127.0.0.1", 40001), 0x80, kOtherPeerId, 62, true, nullptr},
-      {"registration reply from another host", at("127.0.0.2", rptr), 0x91, kOtherPeerId, 26, false, nullptr},
-      {"registration reply names the repeater", at("127.0.0.1", rptr), 0x91, kRepeaterId, 26, true, nullptr},
-      {"the repeater's address, another peer ID", at("127.0.0.1", 40002), 0x80, kOtherPeerId, 62, false, nullptr},
-      {"the repeater from another port (NAT)", at("127.0.0.1", 40003), 0x80, kRepeaterId, 62, true, nullptr},
-      {"the repeater's datagram replayed elsewhere", at("127.0.0.2", 40004), 0x80, kRepeaterId, 62, false, nullptr},
-      {"our own keep-alive sent back", at("127.0.0.2", 40005), 0x96, kOurId, 24, false, "reflected"},
-      {"our own voice from the repeater's address", at("127.0.0.1", rptr), 0x80, kOurId, 62, false, "reflected"},
-      {"the repeater again", at("127.0.0.1", rptr), 0x80, kRepeaterId, 62, true, nullptr},
+      {"another host, before the repeater is known", ipv4_address("127.0.0.2", rptr), 0x80, kRepeaterId, 62, false,
+       nullptr},
+      {"the repeater's address, before its ID is known", ipv4_address("127.0.0.1", 40001), 0x80, kOtherPeerId, 62, true,
+       nullptr},
+      {"registration reply from another host", ipv4_address("127.0.0.2", rptr), 0x91, kOtherPeerId, 26, false, nullptr},
+      {"registration reply names the repeater", ipv4_address("127.0.0.1", rptr), 0x91, kRepeaterId, 26, true, nullptr},
+      {"the repeater's address, another peer ID", ipv4_address("127.0.0.1", 40002), 0x80, kOtherPeerId, 62, false,
+       nullptr},
+      {"the repeater from another port (NAT)", ipv4_address("127.0.0.1", 40003), 0x80, kRepeaterId, 62, true, nullptr},
+      {"the repeater's datagram replayed elsewhere", ipv4_address("127.0.0.2", 40004), 0x80, kRepeaterId, 62, false,
+       nullptr},
+      {"our own keep-alive sent back", ipv4_address("127.0.0.2", 40005), 0x96, kOurId, 24, false, "reflected"},
+      {"our own voice from the repeater's address", ipv4_address("127.0.0.1", rptr), 0x80, kOurId, 62, false,
+       "reflected"},
+      {"the repeater again", ipv4_address("127.0.0.1", rptr), 0x80, kRepeaterId, 62, true, nullptr},
   };
   sockaddr_in expected{};
   bool known = false;
@@ -120,8 +115,8 @@ TEST_F(RepeaterIdentity, AnotherPeersRequestIsAnsweredThereAndLeavesTheDestinati
 }
 
 TEST_F(RepeaterIdentity, AKeepAliveReplyShowsTheRepeaterAliveOncePerRequest) {
-  const sockaddr_in repeater = repeater_.address(), elsewhere = at("127.0.0.2", repeater_.port());
-  const sockaddr_in nat_port = at("127.0.0.1", 40009);  // the repeater's address, another source port
+  const sockaddr_in repeater = repeater_.address(), elsewhere = ipv4_address("127.0.0.2", repeater_.port());
+  const sockaddr_in nat_port = ipv4_address("127.0.0.1", 40009);  // the repeater's address, another source port
   offer(repeater, 0x91, kRepeaterId, 26);
   const struct {
     const char* what;
