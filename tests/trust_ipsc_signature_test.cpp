@@ -84,15 +84,8 @@ TEST(TrustTrailer, SignerAndCheckerAgreeUnderTheConfiguredKey) {
 
 // The Motorola-side thread with the test playing the repeater and a forger,
 // both on loopback.
-class TrustIpscPort : public ::testing::Test {
+class TrustIpscPort : public ipsctest::RepeaterSide<kKey> {
  protected:
-  void SetUp() override {
-    reset_drop_reports();
-    ipsctest::start_ipsc_side(kKey, bridge_.fd(), repeater_.port());
-    ASSERT_EQ(repeater_.receive(1000).size(), 24u);
-  }
-  void TearDown() override { Quorvix_sock = -1; }
-
   std::string turn(int* result = nullptr) {
     int r = 0;
     std::string out = capture_stdout([&] { r = ipsc_turn(); });
@@ -112,8 +105,6 @@ class TrustIpscPort : public ::testing::Test {
            std::to_string(repeater_.port()) + ": bad signature\n";
   }
 
-  LoopbackSocket bridge_;
-  LoopbackSocket repeater_;
   LoopbackSocket forger_;
 };
 

@@ -24,15 +24,8 @@ constexpr uint32_t kRepeaterId = 0x00012345;
 constexpr uint32_t kOtherPeerId = 0x00300001;
 constexpr uint32_t kOurId = 0x00040356;  // what start_ipsc_side makes MyBridgeID
 
-class RepeaterIdentity : public ::testing::Test {
+class RepeaterIdentity : public ipsctest::RepeaterSide<kKey> {
  protected:
-  void SetUp() override {
-    reset_drop_reports();
-    ipsctest::start_ipsc_side(kKey, bridge_.fd(), repeater_.port());
-    ASSERT_EQ(repeater_.receive(1000).size(), 24u);
-  }
-  void TearDown() override { Quorvix_sock = -1; }
-
   // A datagram signed under the network key, handed to the turn as if
   // received from `from`; returns what the turn printed.
   static std::string offer(const sockaddr_in& from, unsigned char opcode, uint32_t peer, int length) {
@@ -47,9 +40,6 @@ class RepeaterIdentity : public ::testing::Test {
       for (int turn = 0; turn < IPSC_KEEPALIVE_TURNS; ++turn) ipsc_turn();
     });
   }
-
-  LoopbackSocket bridge_;
-  LoopbackSocket repeater_;
 };
 
 TEST_F(RepeaterIdentity, OnlyTheRepeatersOwnDatagramsMoveTheVoiceDestination) {
