@@ -16,8 +16,11 @@ uint32_t peer_id = 0;
 // One reply per request: the registration request at thread start and each
 // keep-alive request since open the next one.
 bool reply_outstanding = false;
-// Replies with none outstanding came in this keep-alive interval / in the one before.
-bool copies_this_interval = false;
+// Replies with none outstanding in this keep-alive interval, and whether
+// the one before brought copies. The network may duplicate a datagram now
+// and then; two or more in an interval are copies someone sends.
+constexpr int kCopiesInAnInterval = 2;
+int unasked_this_interval = 0;
 bool copies_last_interval = false;
 
 }  // namespace
@@ -26,7 +29,8 @@ void repeater_link_reset() {
   peer_id_known = false;
   peer_id = 0;
   reply_outstanding = true;
-  copies_this_interval = copies_last_interval = false;
+  unasked_this_interval = 0;
+  copies_last_interval = false;
 }
 
 void repeater_learn_peer_id(const unsigned char* datagram) {
@@ -43,14 +47,14 @@ bool repeater_sent(const sockaddr_in& sender, const unsigned char* datagram, int
 }
 
 void repeater_keep_alive_requested() {
-  copies_last_interval = copies_this_interval;
-  copies_this_interval = false;
+  copies_last_interval = unasked_this_interval >= kCopiesInAnInterval;
+  unasked_this_interval = 0;
   reply_outstanding = true;
 }
 
 KeepAliveReply repeater_take_keep_alive_reply() {
   if (!reply_outstanding) {
-    copies_this_interval = true;
+    if (unasked_this_interval < kCopiesInAnInterval) ++unasked_this_interval;
     return KeepAliveReply::kUnasked;
   }
   reply_outstanding = false;

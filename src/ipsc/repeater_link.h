@@ -32,8 +32,8 @@ void repeater_keep_alive_requested();
 // What a keep-alive reply from the repeater is worth. IPSC keep-alives carry
 // no nonce, so a replayed reply looks like the real one. The repeater
 // answers each request once: a reply with no request outstanding is a copy
-// (kUnasked), and one that follows an interval in which such copies came
-// may be a copy as well (kDoubtful): it takes the request's turn but shows
-// nothing. Only kAlive shows the repeater alive.
+// (kUnasked), and one that follows an interval in which two or more such
+// copies came may be a copy as well (kDoubtful): it takes the request's turn
+// but shows nothing. Only kAlive shows the repeater alive.
 enum class KeepAliveReply { kUnasked, kDoubtful, kAlive };
 KeepAliveReply repeater_take_keep_alive_reply();
