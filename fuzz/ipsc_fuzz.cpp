@@ -14,9 +14,10 @@
 // kept, and the check must drop it); control bits 0..5 count 16-turn steps
 // of empty receives before the datagram, so the keep-alive every 1000 turns
 // comes into play; bit 6: not signed by the harness; bit 7: sent by another
-// peer (127.0.0.2) rather than the repeater. The voice path's clock moves
-// 5 ms a turn, as the thread's loop does, so a run of empty turns reaches
-// the call time-out the same way every time.
+// peer (127.0.0.2) rather than the repeater. A datagram carrying the
+// bridge's own peer identifier is one of its own sent back, and dropped.
+// The voice path's clock moves 5 ms a turn, as the thread's loop does, so a
+// run of empty turns reaches the call time-out the same way every time.
 #include <arpa/inet.h>
 
 #include <cstdint>
@@ -26,6 +27,7 @@
 #include "coding/decode48bit.h"
 #include "fuzz_support.h"
 #include "ipsc/ipsc_peer.h"
+#include "main/config.h"
 #include "main/supervision.h"
 #include "master_link/hytera_voice_packet.h"
 #include "voice/moto_to_hytera.h"
@@ -88,6 +90,19 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   other_peer.sin_port = htons(50001);
   set_fromUser2(repeater);
 
+  // The repeater's peer identifier as its registration reply or peer list
+  // named it, and the refreshes of the link against the requests that may
+  // have gone out: the registration request and one keep-alive request per
+  // 1000 turns at most.
+  bool repeater_id_known = false;
+  uint32_t repeater_id = 0;
+  // A 26-byte keep-alive reply teaches the identifier only when it was let
+  // in, which depends on the requests outstanding: until the next reply or
+  // peer list the harness does not know which identifier the bridge holds.
+  bool repeater_id_sure = true;
+  long turns = 0;
+  long refreshes = 0;
+
   FuzzRecords records(data, size);
   FuzzRecord record;
   while (records.next(&record)) {
@@ -95,6 +110,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       // Empty turns: the socket is -1, so the receive finds nothing.
       now_ms += kTurnMs;
       FUZZ_CHECK(ipsc_turn() == 1);
+      ++turns;
     }
     const int length = static_cast<int>(record.size);
     const size_t kept = record.size < IPSC_RECEIVE_LIMIT ? record.size : IPSC_RECEIVE_LIMIT;
@@ -105,7 +121,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const sockaddr_in& sender = from_repeater ? repeater : other_peer;
     const unsigned char opcode = sendBuffer[0];
     const unsigned char peer_bytes = sendBuffer[6];
-    const bool trusted = record.size <= IPSC_RECEIVE_LIMIT && kept > 10 && fuzz_signature_ok(sendBuffer, kept);
+    const uint32_t peer_id =
+        static_cast<uint32_t>(sendBuffer[1]) << 24 | sendBuffer[2] << 16 | sendBuffer[3] << 8 | sendBuffer[4];
+    const bool signature_ok = record.size <= IPSC_RECEIVE_LIMIT && kept > 10 && fuzz_signature_ok(sendBuffer, kept);
+    // The bridge's own datagrams sent back are dropped like forged ones.
+    const bool trusted = signature_ok && memcmp(sendBuffer + 1, MyBridgeID, sizeof MyBridgeID) != 0;
+    if (trusted && from_repeater && (length == 26 || (length > 16 && opcode == 0x93))) {
+      repeater_id_known = true;
+      repeater_id = peer_id;
+      repeater_id_sure = opcode != 0x97;
+    }
+    const bool the_repeaters =
+        trusted && from_repeater && (!repeater_id_sure || !repeater_id_known || peer_id == repeater_id);
     sockaddr_in last_before{};
     FUZZ_CHECK(get_fromUser2(&last_before));
     motorola_repeater_online = 0;
@@ -113,16 +140,25 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     now_ms += kTurnMs;
     int goes_on = ipsc_handle_datagram(length, sender);
 
-    // Only the sender of a trusted datagram becomes the one replies and voice go to.
+    // Only the repeater's own trusted datagrams move where replies and voice go.
     sockaddr_in last{};
     FUZZ_CHECK(get_fromUser2(&last));
-    const sockaddr_in& expected_last = trusted ? sender : last_before;
-    FUZZ_CHECK(last.sin_addr.s_addr == expected_last.sin_addr.s_addr && last.sin_port == expected_last.sin_port);
+    const bool moved = last.sin_addr.s_addr != last_before.sin_addr.s_addr || last.sin_port != last_before.sin_port;
+    if (moved) FUZZ_CHECK(the_repeaters && last.sin_addr.s_addr == sender.sin_addr.s_addr);
+    // ... and all of them but keep-alive replies, which count once per request.
+    if (the_repeaters && repeater_id_sure && !(length > 16 && opcode == 0x97))
+      FUZZ_CHECK(last.sin_addr.s_addr == sender.sin_addr.s_addr && last.sin_port == sender.sin_port);
     // Only the repeater's trusted peer list naming three or more peers ends the thread.
     bool too_many = trusted && from_repeater && length > 16 && opcode == 0x93 && peer_bytes / 11 >= IPSC_PEER_LIMIT;
     FUZZ_CHECK(goes_on == (too_many ? 0 : 1));
-    // Only a trusted keep-alive reply longer than 16 bytes refreshes the link.
-    FUZZ_CHECK(motorola_repeater_online == ((trusted && length > 16 && opcode == 0x97) ? 20 : 0));
+    // Only the repeater's keep-alive reply longer than 16 bytes refreshes the
+    // link, at most once per request that may have gone out.
+    FUZZ_CHECK(motorola_repeater_online == 0 || motorola_repeater_online == 20);
+    if (motorola_repeater_online == 20) {
+      FUZZ_CHECK(the_repeaters && length > 16 && opcode == 0x97);
+      ++refreshes;
+      FUZZ_CHECK(refreshes <= 1 + turns / IPSC_KEEPALIVE_TURNS);
+    }
     if (trusted && (opcode == 0x80 || opcode == 0x81)) check_built_packet();
     if (!goes_on) break;  // the thread has ended: nothing reads the socket any more
   }

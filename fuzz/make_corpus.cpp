@@ -251,6 +251,27 @@ void ipsc_seeds() {
       .add(signed_control({0x94, 0x00, 0x00, 0x30, 0x39, 0x6A}, 14), kOtherPeer)
       .add(signed_control({0x98, 0x00, 0x00, 0x30, 0x39, 0x6A}, 10), kOtherPeer);
   write_seed("ipsc", "forged_and_other_peers", forged.bytes());
+
+  // Signed datagrams sent again: the bridge's own keep-alive request from
+  // another peer and from the repeater's address (both reflected), the
+  // repeater's keep-alive reply a second time with no request outstanding,
+  // from another peer, and after a keep-alive request; the repeater's voice
+  // from another peer, and voice under another peer identifier.
+  const Bytes reply = signed_control({0x97, 0x00, 0x04, 0x03, 0x57, 0x6A}, 14);
+  Sequence replayed;
+  replayed.add(signed_control({0x91, 0x00, 0x04, 0x03, 0x57, 0x6A}, 16))
+      .add(Bytes(start_hb, start_hb + sizeof start_hb), kOtherPeer)
+      .add(Bytes(start_hb, start_hb + sizeof start_hb))
+      .add(reply)
+      .add(reply)
+      .add(reply, kOtherPeer)
+      .add(reply, 63)
+      .add(moto_header(MOTO_OPCODE_GROUP_VOICE, 300, true), kOtherPeer);
+  Bytes other_id = moto_header(MOTO_OPCODE_GROUP_VOICE, 301, true);
+  other_id[4] ^= 0x01;
+  sign_ipsc_packet(other_id.data(), MOTO_HEADER_SIGNED);
+  replayed.add(other_id);
+  write_seed("ipsc", "replayed_and_reflected", replayed.bytes());
   write_seed("ipsc", "peer_limit", Sequence().add(peer_list(1)).add(peer_list(3)).bytes());
   write_seed("ipsc", "group_call", moto_call(MOTO_OPCODE_GROUP_VOICE, 2).bytes());
   write_seed("ipsc", "private_call", moto_call(MOTO_OPCODE_PRIVATE_VOICE, 1).bytes());

@@ -386,18 +386,41 @@ bool BridgeModel::apply(const LogEvent& e, int64_t time) {
       break;
     }
     case LineKind::kDropped:
-      if (e.reason == DropReason::kBadSignature)
-        ++counters.dropped_bad_signature;
-      else if (e.reason == DropReason::kNotNetworkMaster)
-        ++counters.dropped_not_master;
-      else
-        ++counters.dropped_other;
+      switch (e.reason) {
+        case DropReason::kBadSignature:
+          ++counters.dropped_bad_signature;
+          break;
+        case DropReason::kNotNetworkMaster:
+          ++counters.dropped_not_master;
+          break;
+        case DropReason::kTooLong:
+          ++counters.dropped_too_long;
+          break;
+        case DropReason::kReflected:
+          ++counters.dropped_reflected;
+          break;
+        case DropReason::kUnaskedKeepAliveReply:
+          ++counters.dropped_unasked_reply;
+          break;
+        case DropReason::kOther:
+          ++counters.dropped_other;
+          break;
+      }
       note("dropped_datagram");
       break;
-    case LineKind::kDropSummary:
+    case LineKind::kDropSummary: {
       counters.dropped_in_summaries += n[1];
+      DropSummary summary;
+      summary.time = last_time;
+      summary.port = n[0];
+      summary.datagrams = n[1];
+      summary.senders = n[2];
+      copy_text(summary.busiest, e.text[0]);
+      summary.busiest_datagrams = n[3];
+      last_drop_summary = summary;
       note("dropped_summary");
       break;
+    }
     case LineKind::kPosition: {
       PositionRecord p;
       p.time = last_time;

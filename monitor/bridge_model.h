@@ -61,12 +61,22 @@ struct Counters {
   int64_t bursts_with_errors = 0, uncorrectable_frames = 0, sequence_gaps = 0, out_of_order = 0, doubled_ids = 0;
   int64_t call_timeouts = 0, paced_bursts = 0;
   int64_t dropped_bad_signature = 0, dropped_not_master = 0, dropped_other = 0, dropped_in_summaries = 0;
+  int64_t dropped_too_long = 0, dropped_reflected = 0, dropped_unasked_reply = 0;
   int64_t registrations = 0, re_registrations = 0, registration_requests = 0, too_many_peers = 0;
   int64_t peer_registrations = 0, peer_keep_alives = 0, master_keep_alives = 0;
   int64_t rdac_announcements = 0, rdac_received = 0, embedded_lc_errors = 0;
   int64_t jitter_late = 0, jitter_lost = 0, jitter_filled = 0;
   int64_t daemon_starts = 0, socket_errors = 0, config_errors = 0;
   int64_t lines = 0, unrecognised_lines = 0, secret_lines = 0;
+};
+
+// The last minute's drop summary of the daemon: who sent the most, so that
+// the operator can keep that sender out.
+struct DropSummary {
+  int64_t time = 0;
+  int64_t port = 0, datagrams = 0, senders = 0;
+  char busiest[16] = {0};  // empty when the daemon did not name one
+  int64_t busiest_datagrams = 0;
 };
 
 struct DaemonInfo {
@@ -113,6 +123,7 @@ class BridgeModel {
   std::deque<CallRecord> last_heard;     // newest first
   std::deque<PositionRecord> positions;  // newest first
   Counters counters;
+  std::optional<DropSummary> last_drop_summary;
   DaemonInfo daemon;
   int64_t last_time = 0;         // time of the last line
   uint64_t version = 0;          // bumped on every change

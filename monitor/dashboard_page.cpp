@@ -88,6 +88,10 @@ function jitter(c) {
   if (j.bursts !== undefined) s += ", late " + esc(j.late) + ", lost " + esc(j.lost) + ", filled " + esc(j.filled);
   return s;
 }
+// Plain text: the counters escape what they show.
+function busiest(s) {
+  return s && s.busiest ? s.busiest + " (" + s.busiest_datagrams + ") on port " + s.port : "none";
+}
 function render() {
   const st = state.status, d = st.daemon, r = st.repeater, m = st.master;
   $("call-sign").textContent = d.call_sign || "";
@@ -135,7 +139,10 @@ function render() {
     ["Logins", c.logins], ["Bursts with errors", c.bursts_with_errors], ["Uncorrectable frames", c.uncorrectable_frames],
     ["Sequence gaps", c.sequence_gaps], ["Out of order", c.out_of_order], ["Transmit time-outs", c.call_timeouts],
     ["Dropped: bad signature", c.dropped.bad_signature], ["Dropped: not the master", c.dropped.not_network_master],
-    ["Dropped (minute summaries)", c.dropped.in_summaries], ["Re-registrations", c.re_registrations],
+    ["Dropped: too long / reflected / unasked reply",
+     c.dropped.too_long + " / " + c.dropped.reflected + " / " + c.dropped.unasked_keep_alive_reply],
+    ["Dropped (minute summaries)", c.dropped.in_summaries],
+    ["Busiest dropped sender", busiest(c.dropped.last_summary)], ["Re-registrations", c.re_registrations],
     ["Jitter late / lost / filled", c.jitter_late + " / " + c.jitter_lost + " / " + c.jitter_filled],
     ["Daemon starts", c.daemon_starts], ["Log lines", c.log_lines]];
   $("counters").innerHTML = rows.map((r) => "<div><span>" + r[0] + "</span><b>" + esc(r[1]) + "</b></div>").join("");

@@ -17,6 +17,16 @@ json callsign_or_null(const CallsignTable& calls, int64_t id) {
 
 json link_json(const LinkState& s) { return json{{"since", time_or_null(s.since)}}; }
 
+json drop_summary_json(const std::optional<DropSummary>& s) {
+  if (!s) return nullptr;
+  return json{{"time", time_or_null(s->time)},
+              {"port", s->port},
+              {"datagrams", s->datagrams},
+              {"senders", s->senders},
+              {"busiest", s->busiest[0] ? json(s->busiest) : json(nullptr)},
+              {"busiest_datagrams", s->busiest[0] ? json(s->busiest_datagrams) : json(nullptr)}};
+}
+
 }  // namespace
 
 std::string dump(const json& j) { return j.dump(-1, ' ', true, json::error_handler_t::replace); }
@@ -118,8 +128,12 @@ json status_json(const BridgeModel& m, const CallsignTable& calls, int64_t now) 
       {"dropped",
        {{"bad_signature", c.dropped_bad_signature},
         {"not_network_master", c.dropped_not_master},
+        {"too_long", c.dropped_too_long},
+        {"reflected", c.dropped_reflected},
+        {"unasked_keep_alive_reply", c.dropped_unasked_reply},
         {"other", c.dropped_other},
-        {"in_summaries", c.dropped_in_summaries}}},
+        {"in_summaries", c.dropped_in_summaries},
+        {"last_summary", drop_summary_json(m.last_drop_summary)}}},
       {"registrations", c.registrations},
       {"re_registrations", c.re_registrations},
       {"registration_requests", c.registration_requests},
@@ -233,6 +247,9 @@ std::string metrics_text(const BridgeModel& m) {
   family("moto_bridge_dropped_datagrams_total", "counter", "Datagrams dropped, by reason.");
   sample("moto_bridge_dropped_datagrams_total", "{reason=\"bad_signature\"}", c.dropped_bad_signature);
   sample("moto_bridge_dropped_datagrams_total", "{reason=\"not_network_master\"}", c.dropped_not_master);
+  sample("moto_bridge_dropped_datagrams_total", "{reason=\"too_long\"}", c.dropped_too_long);
+  sample("moto_bridge_dropped_datagrams_total", "{reason=\"reflected\"}", c.dropped_reflected);
+  sample("moto_bridge_dropped_datagrams_total", "{reason=\"unasked_keep_alive_reply\"}", c.dropped_unasked_reply);
   sample("moto_bridge_dropped_datagrams_total", "{reason=\"other\"}", c.dropped_other);
   sample("moto_bridge_dropped_datagrams_total", "{reason=\"summarised\"}", c.dropped_in_summaries);
   family("moto_bridge_jitter_buffer_slots_total", "counter", "Jitter-buffer slots, by what became of them.");

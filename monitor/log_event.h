@@ -44,13 +44,15 @@ enum class LineKind {
   kJitterStart,         // "Jitter buffer %d start: lead %d ms (%s)"
   kJitterEnd,           // "Jitter buffer %d end: lead %d ms, bursts %d, late %d, lost %d, filled %d"
   kDropped,             // "Dropped datagram from %s:%d on port %d: <reason>"
-  kDropSummary,         // "Dropped on port %d in the last minute: %u datagrams from %u senders"
-  kPosition,            // "[%i]Decoded GPS ..."
-  kEmbeddedLcError,     // "Bad Embedded Multi Block LC", "5bit-CRC failed", ...
-  kKnownOther,          // banners, host information, progress bar, peer-list lengths
+  // "Dropped on port %d in the last minute: %u datagrams from %u senders, most from %s (%u)";
+  // older daemons end the line after "senders" (the busiest sender's address and count stay empty).
+  kDropSummary,
+  kPosition,         // "[%i]Decoded GPS ..."
+  kEmbeddedLcError,  // "Bad Embedded Multi Block LC", "5bit-CRC failed", ...
+  kKnownOther,       // banners, host information, progress bar, peer-list lengths
 };
 
-enum class DropReason { kBadSignature, kNotNetworkMaster, kOther };
+enum class DropReason { kBadSignature, kNotNetworkMaster, kTooLong, kReflected, kUnaskedKeepAliveReply, kOther };
 
 // Settings the start-up echoes; NetworkKey is not among them on purpose.
 enum class ConfigKey {

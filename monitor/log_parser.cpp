@@ -242,17 +242,30 @@ bool LogParser::parse_timed(std::string_view rest, LogEvent* e) {
     if (!c.until(':', e->text[0], 16) || !dotted(e->text[0]) || !c.lit(":") || !c.num(&n[0]) || !c.lit(" on port ") ||
         !c.num(&n[1]) || !c.lit(": "))
       return false;
-    if (c.lit("bad signature"))
-      e->reason = DropReason::kBadSignature;
-    else if (c.lit("not the network master"))
-      e->reason = DropReason::kNotNetworkMaster;
-    else
-      c = Scan({});
-    return c.done() && is(LineKind::kDropped);
+    static constexpr struct {
+      std::string_view text;
+      DropReason reason;
+    } kReasons[] = {{"bad signature", DropReason::kBadSignature},
+                    {"not the network master", DropReason::kNotNetworkMaster},
+                    {"too long", DropReason::kTooLong},
+                    {"reflected", DropReason::kReflected},
+                    {"keep-alive reply not asked for", DropReason::kUnaskedKeepAliveReply}};
+    bool known = false;
+    for (const auto& r : kReasons) {
+      if (c.left() != r.text) continue;
+      e->reason = r.reason;
+      known = true;
+    }
+    if (!known) e->reason = DropReason::kOther;  // a reason of a newer daemon
+    return is(LineKind::kDropped);
   }
   if (c.lit("Dropped on port ")) {
-    return c.num(&n[0]) && c.lit(" in the last minute: ") && c.num(&n[1]) && c.lit(" datagrams from ") &&
-           c.num(&n[2]) && c.lit(" senders") && c.done() && is(LineKind::kDropSummary);
+    if (!c.num(&n[0]) || !c.lit(" in the last minute: ") || !c.num(&n[1]) || !c.lit(" datagrams from ") ||
+        !c.num(&n[2]) || !c.lit(" senders"))
+      return false;
+    if (c.done()) return is(LineKind::kDropSummary);
+    return c.lit(", most from ") && c.until(' ', e->text[0], 16) && dotted(e->text[0]) && c.lit(" (") && c.num(&n[3]) &&
+           c.lit(")") && c.done() && is(LineKind::kDropSummary);
   }
   return false;
 }

@@ -164,6 +164,20 @@ TEST(MonitorLogParser, EveryLineKindAndItsNearMisses) {
       {"Dropped datagram from 192.0.2.2:50000 on port 50000: bad signature", LineKind::kDropped, {50000, 50000}},
       {"Dropped datagram from 192.0.2:50000 on port 50000: bad signature", LineKind::kUnrecognised, {}},
       {"Dropped on port 62006 in the last minute: 17 datagrams from 3 senders", LineKind::kDropSummary, {62006, 17, 3}},
+      {"Dropped datagram from 192.0.2.4:40000 on port 50000: too long", LineKind::kDropped, {40000, 50000}},
+      {"Dropped datagram from 192.0.2.4:40000 on port 50000: reflected", LineKind::kDropped, {40000, 50000}},
+      {"Dropped datagram from 192.0.2.2:50003 on port 50000: keep-alive reply not asked for",
+       LineKind::kDropped,
+       {50003, 50000}},
+      {"Dropped on port 62005 in the last minute: 5860 datagrams from 3 senders, most from 192.0.2.4 (5790)",
+       LineKind::kDropSummary,
+       {62005, 5860, 3, 5790}},
+      {"Dropped on port 62005 in the last minute: 5860 datagrams from 3 senders, most from 192.0.2 (5790)",
+       LineKind::kUnrecognised,
+       {}},
+      {"Dropped on port 62005 in the last minute: 5860 datagrams from 3 senders, most from 192.0.2.4",
+       LineKind::kUnrecognised,
+       {}},
   };
   for (const LineCase& c : timed) {
     monitor::LogParser p;

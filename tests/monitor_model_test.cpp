@@ -251,4 +251,36 @@ TEST(MonitorCallsigns, HeaderColumnsQuotesBomAndBadRows) {
   EXPECT_FALSE(t.load(no_columns, &error));
 }
 
+// Every reason the daemon gives for a drop has its counter, a reason of a
+// newer daemon counts as other, and the last summary names its busiest
+// sender (none on the lines of older daemons).
+TEST(MonitorModel, DropReasonsAndTheBusiestSender) {
+  const std::string ts = "Thu Dec 10 12:34:36 2026 ";
+  const std::string from = "Dropped datagram from 192.0.2.4:40000 on port 50000: ";
+  monitor::SharedState s;
+  feed(s, ts + from + "bad signature\n" + ts + from + "not the network master\n" + ts + from + "too long\n" + ts +
+              from + "too long\n" + ts + from + "reflected\n" + ts + from + "keep-alive reply not asked for\n" + ts +
+              from + "tampered with\n" + ts +
+              "Dropped on port 62005 in the last minute: 2000 datagrams from 1 senders, most from 192.0.2.4 (2000)\n");
+  json dropped = views(s).status["counters"]["dropped"];
+  const struct {
+    const char* key;
+    int count;
+  } counts[] = {{"bad_signature", 1},  {"not_network_master", 1},       {"too_long", 2},
+                {"reflected", 1},      {"unasked_keep_alive_reply", 1}, {"other", 1},
+                {"in_summaries", 2000}};
+  for (const auto& c : counts) EXPECT_EQ(dropped[c.key], c.count) << c.key;
+  EXPECT_EQ(dropped["last_summary"]["port"], 62005);
+  EXPECT_EQ(dropped["last_summary"]["senders"], 1);
+  EXPECT_EQ(dropped["last_summary"]["busiest"], "192.0.2.4");
+  EXPECT_EQ(dropped["last_summary"]["busiest_datagrams"], 2000);
+  EXPECT_NE(views(s).metrics.find("moto_bridge_dropped_datagrams_total{reason=\"reflected\"} 1\n"), std::string::npos);
+
+  feed(s, ts + "Dropped on port 62006 in the last minute: 17 datagrams from 3 senders\n");
+  dropped = views(s).status["counters"]["dropped"];
+  EXPECT_EQ(dropped["last_summary"]["port"], 62006);
+  EXPECT_EQ(dropped["last_summary"]["busiest"], nullptr);
+  EXPECT_EQ(dropped["in_summaries"], 2017);
+}
+
 }  // namespace

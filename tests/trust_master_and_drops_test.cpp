@@ -25,14 +25,6 @@ namespace {
 int64_t fake_ms = 0;
 int64_t fake_clock() { return fake_ms; }
 
-sockaddr_in address(const char* ip, int port) {
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_addr.s_addr = inet_addr(ip);
-  a.sin_port = htons(static_cast<uint16_t>(port));
-  return a;
-}
-
 // Each log line without its 24-character time and the blank after it.
 std::vector<std::string> lines_of(const std::string& out) {
   std::vector<std::string> lines;
@@ -67,7 +59,8 @@ TEST_F(TrustDrops, OnlyTheMastersAddressIsAcceptedWhateverItsPort) {
   for (int local_port : {LISTEN_REPEATER_AUDIO_PORT, LISTEN_REPEATER_rdac_PORT}) {
     for (const auto& c : cases) {
       bool accepted = false;
-      const std::string out = capture_stdout([&] { accepted = accept_from_master(address(c.ip, c.port), local_port); });
+      const std::string out =
+          capture_stdout([&] { accepted = accept_from_master(ipv4_address(c.ip, c.port), local_port); });
       EXPECT_EQ(accepted, c.accepted) << c.ip << ":" << c.port;
       if (c.accepted) {
         EXPECT_EQ(out, "");
@@ -80,14 +73,14 @@ TEST_F(TrustDrops, OnlyTheMastersAddressIsAcceptedWhateverItsPort) {
   }
   // A changed MasterIP is followed at once.
   strcpy(MasterIP, "192.0.2.3");
-  EXPECT_TRUE(is_network_master(address("192.0.2.3", 5)));
-  EXPECT_FALSE(is_network_master(address("192.0.2.2", 62006)));
+  EXPECT_TRUE(is_network_master(ipv4_address("192.0.2.3", 5)));
+  EXPECT_FALSE(is_network_master(ipv4_address("192.0.2.2", 62006)));
 }
 
 TEST_F(TrustDrops, FirstDropPerSenderThenOneSummaryAMinute) {
   std::string out = capture_stdout([] {
-    for (int i = 0; i < 3; ++i) report_drop(address("192.0.2.3", 4000 + i), 50000, DropReason::kBadSignature);
-    report_drop(address("192.0.2.4", 7), 50000, DropReason::kBadSignature);
+    for (int i = 0; i < 3; ++i) report_drop(ipv4_address("192.0.2.3", 4000 + i), 50000, DropReason::kBadSignature);
+    report_drop(ipv4_address("192.0.2.4", 7), 50000, DropReason::kBadSignature);
   });
   EXPECT_EQ(lines_of(out),
             (std::vector<std::string>{"Dropped datagram from 192.0.2.3:4000 on port 50000: bad signature",
@@ -101,18 +94,20 @@ TEST_F(TrustDrops, FirstDropPerSenderThenOneSummaryAMinute) {
     flush_drop_summary(50000);
   });
   EXPECT_EQ(lines_of(out),
-            std::vector<std::string>{"Dropped on port 50000 in the last minute: 4 datagrams from 2 senders"});
+            std::vector<std::string>{
+                "Dropped on port 50000 in the last minute: 4 datagrams from 2 senders, most from 192.0.2.3 (3)"});
   // A sender already named gets no second line; a minute of only first lines gets no summary.
   out = capture_stdout([] {
-    report_drop(address("192.0.2.3", 1), 50000, DropReason::kBadSignature);
-    report_drop(address("192.0.2.5", 1), 50000, DropReason::kBadSignature);
+    report_drop(ipv4_address("192.0.2.3", 1), 50000, DropReason::kBadSignature);
+    report_drop(ipv4_address("192.0.2.5", 1), 50000, DropReason::kBadSignature);
   });
   EXPECT_EQ(lines_of(out), std::vector<std::string>{"Dropped datagram from 192.0.2.5:1 on port 50000: bad signature"});
   fake_ms += DROP_SUMMARY_INTERVAL_MS;
   EXPECT_EQ(lines_of(capture_stdout([] { flush_drop_summary(50000); })),
-            std::vector<std::string>{"Dropped on port 50000 in the last minute: 2 datagrams from 2 senders"});
+            std::vector<std::string>{
+                "Dropped on port 50000 in the last minute: 2 datagrams from 2 senders, most from 192.0.2.3 (1)"});
   fake_ms += DROP_SUMMARY_INTERVAL_MS;
-  report_drop(address("192.0.2.6", 1), 50000, DropReason::kBadSignature);
+  report_drop(ipv4_address("192.0.2.6", 1), 50000, DropReason::kBadSignature);
   fake_ms += DROP_SUMMARY_INTERVAL_MS;
   EXPECT_EQ(capture_stdout([] { flush_drop_summary(50000); }), "");
   // Ports keep their own counts.
@@ -125,7 +120,7 @@ TEST_F(TrustDrops, AFloodFromThousandsOfSendersStaysAtAFewLinesAMinute) {
     for (int second = 0; second < 180; ++second) {
       for (int i = 0; i < 2000; ++i) {
         const uint32_t host = static_cast<uint32_t>((second * 2000 + i) % 4000);
-        sockaddr_in from = address("10.0.0.0", 1000 + i);
+        sockaddr_in from = ipv4_address("10.0.0.0", 1000 + i);
         from.sin_addr.s_addr = htonl(0x0A000000u + host);
         accept_from_master(from, LISTEN_REPEATER_AUDIO_PORT);
         report_drop(from, 50000, DropReason::kBadSignature);
@@ -138,10 +133,43 @@ TEST_F(TrustDrops, AFloodFromThousandsOfSendersStaysAtAFewLinesAMinute) {
   const std::vector<std::string> lines = lines_of(out);
   // Per port and minute: five first lines and one summary.
   EXPECT_EQ(lines.size(), 2u * 3u * (DROP_LINES_PER_MINUTE + 1)) << out;
-  EXPECT_NE(std::find(lines.begin(), lines.end(),
-                      "Dropped on port 62006 in the last minute: 120000 datagrams from 4000 senders"),
-            lines.end())
+  EXPECT_NE(
+      std::find(
+          lines.begin(), lines.end(),
+          "Dropped on port 62006 in the last minute: 120000 datagrams from 4000 senders, most from 10.0.0.0 (30)"),
+      lines.end())
       << out;
+}
+
+// The summary names the sender that sent the most, and it is due when the
+// minute ends: a thread that blocks in its receive asks when, and prints it
+// then without waiting for another datagram.
+TEST_F(TrustDrops, TheSummaryNamesTheBusiestSenderAndFallsDueAtTheMinutesEnd) {
+  const int port = 50000;
+  const int64_t start = fake_ms;
+  EXPECT_EQ(drop_summary_due_ms(port), NO_DROP_SUMMARY_DUE);
+  capture_stdout([] { report_drop(ipv4_address("192.0.2.3", 1), port, DropReason::kBadSignature); });
+  EXPECT_EQ(drop_summary_due_ms(port), NO_DROP_SUMMARY_DUE) << "the first drop had its line: nothing to sum up";
+  capture_stdout([] {
+    for (int i = 0; i < 3; ++i) report_drop(ipv4_address("192.0.2.4", 10 + i), port, DropReason::kTooLong);
+    for (int i = 0; i < 5; ++i) report_drop(ipv4_address("192.0.2.5", 20 + i), port, DropReason::kReflected);
+  });
+  EXPECT_EQ(drop_summary_due_ms(port), start + DROP_SUMMARY_INTERVAL_MS);
+  const struct {
+    int64_t at;
+    const char* line;
+  } flushes[] = {
+      {start + DROP_SUMMARY_INTERVAL_MS - 1, nullptr},
+      {start + DROP_SUMMARY_INTERVAL_MS,
+       "Dropped on port 50000 in the last minute: 9 datagrams from 3 senders, most from 192.0.2.5 (5)"},
+      {start + 2 * DROP_SUMMARY_INTERVAL_MS, nullptr},
+  };
+  for (const auto& f : flushes) {
+    fake_ms = f.at;
+    const std::vector<std::string> lines = lines_of(capture_stdout([] { flush_drop_summary(port); }));
+    EXPECT_EQ(lines, f.line ? std::vector<std::string>{f.line} : std::vector<std::string>{}) << f.at - start;
+  }
+  EXPECT_EQ(drop_summary_due_ms(port), NO_DROP_SUMMARY_DUE);
 }
 
 // The RDAC port on loopback: the master's answer ends the schedule, the same
@@ -158,9 +186,9 @@ TEST_F(TrustDrops, RdacAnswerCountsOnlyFromTheMaster) {
 
   // A sender on 127.0.0.2 is another host as far as the check goes.
   const int stranger = socket(AF_INET, SOCK_DGRAM, 0);
-  sockaddr_in bound = address("127.0.0.2", 0);
+  sockaddr_in bound = ipv4_address("127.0.0.2", 0);
   ASSERT_EQ(bind(stranger, reinterpret_cast<sockaddr*>(&bound), sizeof bound), 0);
-  const sockaddr_in to = address("127.0.0.1", rdac.port());
+  const sockaddr_in to = ipv4_address("127.0.0.1", rdac.port());
   const std::vector<unsigned char> answer(24, 0x5a);
   auto from_stranger = [&](int count) {
     for (int i = 0; i < count; ++i)

@@ -1,13 +1,13 @@
 #!/bin/bash
 # Measures what a flood of forged datagrams costs the real traffic: the same
 # two 5-second calls (one each way) cross the daemon twice, once on a quiet
-# network and once while a third host (192.0.2.3..5) floods all three ports
+# network and once while a third host (192.0.2.3..5) floods all four ports
 # for 5 seconds: IPSC voice under a wrong key on the repeater port, network
-# voice on 62006 and RDAC answers on 62007, none of them from the network
-# master. Prints the forwarding latency each way (median, 99th percentile)
-# for both runs, how many forged datagrams were sent, and how many log lines
-# the drops added. Reports; it does not fail on a missed figure. Takes about
-# a minute.
+# voice on 62006, RDAC answers on 62007 and random datagrams on the service
+# port 62005, none of them from the network master. Prints the forwarding
+# latency each way (median, 99th percentile) for both runs, how many forged
+# datagrams were sent, and how many log lines the drops added. Reports; it
+# does not fail on a missed figure. Takes about a minute.
 #
 # The programs are built in build/demo (tools/sim_build.sh); MB_BIN=DIR
 # takes them from a build folder of your own instead.
@@ -76,6 +76,8 @@ run_once() {
       --from "$from" --kind hytera_call --src 2629998 --rate 3000 "${common[@]}"
     netns_start "$NETNS_THIRD" "$dir/flood_rdac.log" "$bin/moto_bridge_sim_intruder" --to 192.0.2.1:62007 \
       --from "$from" --kind rdac_answer --rate 1000 "${common[@]}"
+    netns_start "$NETNS_THIRD" "$dir/flood_service.log" "$bin/moto_bridge_sim_intruder" --to 192.0.2.1:62005 \
+      --from "$from" --kind junk --rate 1000 "${common[@]}"
   fi
   for i in $(seq 600); do
     kill -0 "$master_pid" 2>/dev/null || break

@@ -2,10 +2,13 @@
 // bridge's doors with datagrams the bridge must not act on: IPSC requests,
 // replies, peer lists and calls under a wrong key (or none), network voice,
 // "A" echoes and RDAC answers from an address that is not the network
-// master, and bounded floods of any of them. It counts whatever the bridge
-// sends back to it, which should be nothing.
+// master, and bounded floods of any of them. It can also record a signed
+// datagram as it crosses a link and send the copy again. It counts whatever
+// the bridge sends back to it, which should be nothing.
 //
 //   moto_bridge_sim_intruder --to 192.0.2.1:50000 --kind peer_register --key 01..
+//   moto_bridge_sim_intruder --to 192.0.2.2:50000 --kind record --opcode 0x96 --out FILE
+//   moto_bridge_sim_intruder --to 192.0.2.1:50000 --kind replay --in FILE --from 192.0.2.4
 //
 // Every run is bounded: at most --count datagrams (1000000 at the most) and
 // --max-seconds (60 at the most), then --listen-ms for late answers.
@@ -32,6 +35,7 @@
 #include "../common/ipsc_packet.h"
 #include "../common/udp_socket.h"
 #include "../common/xorshift.h"
+#include "recorder.h"
 
 namespace {
 
@@ -52,6 +56,8 @@ struct Options {
   uint32_t source = 2629999;
   uint32_t destination = 9;
   uint32_t peer = 2629990;
+  int opcode = -1;
+  std::string recording;  // --out for record, --in for replay
 };
 
 void usage() {
@@ -63,6 +69,9 @@ void usage() {
       "  peer_register peer_keepalive register_reply keepalive_reply peer_list3 ipsc_call\n"
       "kinds (network master side): hytera_call echo rdac_answer\n"
       "  junk                        random bytes of random length (1..300)\n"
+      "  record --opcode N --out FILE  the first datagram to --to starting with N, as it crosses\n"
+      "                              this host (a packet socket, root), written as hex; --max-seconds\n"
+      "  replay --in FILE            that datagram sent again as it stands\n"
       "A call is its header, 12 bursts and its end, repeated while --count lasts.\n"
       "Prints: sent=N received=M\n",
       stdout);
@@ -110,6 +119,10 @@ bool parse(int argc, char** argv, Options& o) {
       o.destination = static_cast<uint32_t>(atol(value()));
     } else if (a == "--peer") {
       o.peer = static_cast<uint32_t>(atol(value()));
+    } else if (a == "--opcode") {
+      o.opcode = static_cast<int>(strtol(value(), nullptr, 0));
+    } else if (a == "--out" || a == "--in") {
+      o.recording = value();
     } else {
       return false;
     }
@@ -221,6 +234,9 @@ std::vector<Bytes> round_of(const Options& o) {
     h.kind = simhyt::kKindEnd;
     h.frame_type = simhyt::kFrameTerminator;
     round.push_back(packet(simhyt::build(h, lc_burst(dmrtest::kDataTypeTerminatorLc))));
+  } else if (o.kind == "replay") {
+    Bytes d;
+    if (simintruder::read_hex_file(o.recording, &d)) round.push_back(d);
   } else if (o.kind == "echo") {
     round.push_back(Bytes{'A'});
   } else if (o.kind == "rdac_answer") {
@@ -240,7 +256,24 @@ int main(int argc, char** argv) {
     usage();
     return 2;
   }
+  if (o.kind == "record") {
+    Bytes d;
+    std::string error;
+    const bool ok = simintruder::record_datagram(simnet::address_of(o.to_ip, o.to_port), o.opcode,
+                                                 static_cast<int>(o.max_seconds * 1000), &d, &error) &&
+                    simintruder::write_hex_file(o.recording, d);
+    if (!ok) {
+      printf("recorded nothing: %s\n", error.c_str());
+      return 1;
+    }
+    printf("recorded %zu bytes\n", d.size());
+    return 0;
+  }
   const std::vector<Bytes> round = round_of(o);
+  if (round.empty() && o.kind == "replay") {
+    fprintf(stderr, "cannot read a recording from %s\n", o.recording.c_str());
+    return 2;
+  }
   if (round.empty() && o.kind != "junk") {
     fprintf(stderr, "unknown kind %s\n", o.kind.c_str());
     return 2;

@@ -8,10 +8,12 @@
 #include <climits>
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 
 #include "ipsc/control_packets.h"
 #include "ipsc/moto_voice_packet.h"
 #include "ipsc/packet_sign.h"
+#include "ipsc/repeater_link.h"
 #include "main/config.h"
 #include "main/log_time.h"
 #include "main/sockets.h"
@@ -49,9 +51,9 @@ constexpr int kKeepAliveAnswerSeconds = 20;
 // Peer identifiers are printed as signed numbers.
 int32_t peer_id_at(const unsigned char* p) { return static_cast<int32_t>(get_be32(p)); }
 
-void answer_peer(const char* line_format, const unsigned char* reply, size_t reply_length) {
-  sockaddr_in peer{};
-  if (!get_fromUser2(&peer)) return;
+// Another peer's request is answered where it came from; it does not move
+// the voice destination, which belongs to the repeater.
+void answer_peer(const char* line_format, const unsigned char* reply, size_t reply_length, const sockaddr_in& peer) {
   char address[INET_ADDRSTRLEN];
   inet_ntop(AF_INET, &peer.sin_addr, address, sizeof address);
   printf(line_format, peer_id_at(sendBuffer + IPSC_OFS_PEER_ID), address);
@@ -93,13 +95,16 @@ bool registration_lapsed() {
   return ++steps_without_answer > kUnansweredStepsAfterReply;
 }
 
-bool sent_by_repeater() {
-  sockaddr_in sender{};
-  return get_fromUser2(&sender) && sender.sin_addr.s_addr == inet_addr(RptrIP) &&
-         sender.sin_port == htons(static_cast<uint16_t>(RptrPort));
+// The peer list counts only from the repeater's configured address and port.
+bool peer_list_from_repeater(const sockaddr_in& sender) {
+  return repeater_address(sender) && sender.sin_port == htons(static_cast<uint16_t>(RptrPort));
 }
 
-Classified classify(int length) {
+bool is_peer_list(int length) {
+  return length > IPSC_SHORTEST_IGNORED && sendBuffer[IPSC_OFS_OPCODE] == IPSC_PEER_LIST_REPLY;
+}
+
+Classified classify(int length, const sockaddr_in& sender) {
   switch (sendBuffer[IPSC_OFS_OPCODE]) {
     case IPSC_KEEPALIVE_REQUEST:
       if (debug) {
@@ -108,19 +113,18 @@ Classified classify(int length) {
       }
       return Classified::kGoOn;
     case IPSC_KEEPALIVE_REPLY:
-      motorola_repeater_online = kKeepAliveAnswerSeconds;
-      keep_alive_answered = true;
+      // Weighed when it was let in (keep_alive_reply_admitted).
       return Classified::kGoOn;
     case IPSC_PEER_LIST_REPLY:
       // Only the repeater, as IPSC master, keeps the peer list; a list from
       // anyone else must not be able to stop the Motorola side.
-      if (!sent_by_repeater()) return Classified::kGoOn;
+      if (!peer_list_from_repeater(sender)) return Classified::kGoOn;
       return read_peer_list(length) ? Classified::kGoOn : Classified::kThreadEnds;
     case IPSC_PEER_REGISTRATION_REQUEST:
-      answer_peer("Login PEER-ID:%d from IP:%s\n", peer_95, sizeof peer_95);
+      answer_peer("Login PEER-ID:%d from IP:%s\n", peer_95, sizeof peer_95, sender);
       return Classified::kGoOn;
     case IPSC_PEER_KEEPALIVE_REQUEST:
-      answer_peer("Send 99 PEER-ID:%d IP:%s\n", peer_99, sizeof peer_99);
+      answer_peer("Send 99 PEER-ID:%d IP:%s\n", peer_99, sizeof peer_99, sender);
       return Classified::kGoOn;
     case MOTO_OPCODE_GROUP_VOICE:
     case MOTO_OPCODE_PRIVATE_VOICE:
@@ -145,9 +149,47 @@ int receive_whole(sockaddr_in* from) {
   return length > INT_MAX ? INT_MAX : static_cast<int>(length);
 }
 
+// A keep-alive reply is let in only from the repeater, once per request,
+// and only when nothing casts doubt on it: then it shows the link alive.
+// The others are dropped in the receive loop, with the forged datagrams, so
+// that replayed copies cannot queue up ahead of the repeater's voice either.
+// A doubtful one may be the repeater's real answer, so it is not reported.
+bool keep_alive_reply_admitted(int length, const sockaddr_in& sender) {
+  if (length <= IPSC_SHORTEST_IGNORED || sendBuffer[IPSC_OFS_OPCODE] != IPSC_KEEPALIVE_REPLY) return true;
+  const KeepAliveReply reply =
+      repeater_sent(sender, sendBuffer, length) ? repeater_take_keep_alive_reply() : KeepAliveReply::kUnasked;
+  switch (reply) {
+    case KeepAliveReply::kAlive:
+      motorola_repeater_online = kKeepAliveAnswerSeconds;
+      keep_alive_answered = true;
+      return true;
+    case KeepAliveReply::kDoubtful:
+      return false;
+    case KeepAliveReply::kUnasked:
+      break;
+  }
+  report_drop(sender, static_cast<int>(RptrPort), DropReason::kUnaskedKeepAliveReply);
+  return false;
+}
+
+bool admitted(int length, const sockaddr_in& sender) {
+  return ipsc_datagram_trusted(length, sender) && keep_alive_reply_admitted(length, sender);
+}
+
+// The repeater's registration reply and peer list name its peer identifier;
+// from then on only datagrams that carry it are the repeater's.
+void learn_repeater_id(int length, const sockaddr_in& sender) {
+  if ((length == IPSC_REGISTRATION_REPLY_LEN && repeater_address(sender)) ||
+      (is_peer_list(length) && peer_list_from_repeater(sender)))
+    repeater_learn_peer_id(sendBuffer);
+}
+
 int finish_turn(int length, const sockaddr_in& sender) {
-  if (length >= 0) set_fromUser2(sender);
-  const int goes_on = ipsc_handle_turn(length);
+  if (length >= 0) {
+    learn_repeater_id(length, sender);
+    if (repeater_sent(sender, sendBuffer, length)) set_fromUser2(sender);
+  }
+  const int goes_on = ipsc_handle_turn(length, sender);
   flush_drop_summary(static_cast<int>(RptrPort));
   return goes_on;
 }
@@ -156,15 +198,23 @@ int finish_turn(int length, const sockaddr_in& sender) {
 
 bool ipsc_datagram_trusted(int length, const sockaddr_in& sender) {
   if (length < 0) return false;
-  // What did not fit the buffer cannot be checked, so it cannot be trusted.
-  if (length <= static_cast<int>(IPSC_RECEIVE_LIMIT) && ipsc_trailer_valid(sendBuffer, static_cast<size_t>(length)))
+  DropReason reason = DropReason::kBadSignature;
+  // What did not fit the buffer cannot be checked, and is never read past it.
+  if (length > static_cast<int>(IPSC_RECEIVE_LIMIT))
+    reason = DropReason::kTooLong;
+  else if (!ipsc_trailer_valid(sendBuffer, static_cast<size_t>(length)))
+    reason = DropReason::kBadSignature;
+  // A valid trailer means more than 10 bytes, so the identifier is there.
+  else if (memcmp(sendBuffer + IPSC_OFS_PEER_ID, MyBridgeID, sizeof MyBridgeID) == 0)
+    reason = DropReason::kReflected;  // our own datagram, sent back
+  else
     return true;
-  report_drop(sender, static_cast<int>(RptrPort), DropReason::kBadSignature);
+  report_drop(sender, static_cast<int>(RptrPort), reason);
   return false;
 }
 
 int ipsc_handle_datagram(int length, const sockaddr_in& sender) {
-  if (length >= 0 && !ipsc_datagram_trusted(length, sender)) length = -1;
+  if (length >= 0 && !admitted(length, sender)) length = -1;
   return finish_turn(length, sender);
 }
 
@@ -182,14 +232,15 @@ void ipsc_thread_start() {
   printf("%s", "\033[0m");
   printf("%s", "\033[0m");
   if (handlers.reset) handlers.reset();
+  repeater_link_reset();
   turn_counter = 0;
   registered = false;
   keep_alive_answered = false;
 }
 
-int ipsc_handle_turn(int length) {
+int ipsc_handle_turn(int length, const sockaddr_in& sender) {
   if (length > IPSC_SHORTEST_IGNORED) {
-    switch (classify(length)) {
+    switch (classify(length, sender)) {
       case Classified::kThreadEnds:
         return 0;
       case Classified::kTurnEnds:
@@ -198,7 +249,9 @@ int ipsc_handle_turn(int length) {
         break;
     }
   }
-  if (length == IPSC_REGISTRATION_REPLY_LEN) {
+  // Only the repeater's address may register us: a replayed reply from
+  // elsewhere would hold back the registration that a restarted repeater needs.
+  if (length == IPSC_REGISTRATION_REPLY_LEN && repeater_address(sender)) {
     SEND(sizeof start2, start2);
     registered = true;
     keep_alive_answered = false;
@@ -215,6 +268,7 @@ int ipsc_handle_turn(int length) {
       SEND(sizeof start, start);
     }
     SEND(sizeof start_hb, start_hb);
+    repeater_keep_alive_requested();
   }
   return 1;
 }
@@ -225,7 +279,7 @@ int ipsc_turn() {
   int length = -1;
   for (int tries = 0; tries < kDropsPerTurn; ++tries) {
     length = receive_whole(&sender);
-    if (length < 0 || ipsc_datagram_trusted(length, sender)) break;
+    if (length < 0 || admitted(length, sender)) break;
     length = -1;
   }
   return finish_turn(length, sender);

@@ -30,26 +30,32 @@ void SEND(unsigned int len, const unsigned char* data);
 void ipsc_thread_start();
 
 // One turn of the receive loop without its sleep: counts the turn, takes at
-// most one signed datagram and handles it. Datagrams without a valid trailer
-// are read, reported and discarded on the way (a bounded number per turn).
+// most one datagram that may act and handles it. Datagrams that may not are
+// read, reported and discarded on the way (a bounded number per turn).
 // Returns 0 when the thread must end.
 int ipsc_turn();
 
 // True when the `length` bytes in sendBuffer (the datagram's real length,
-// even when more than sendBuffer holds) end in a valid signature trailer.
-// Anything else is reported as a bad signature from `sender`.
+// even when more than sendBuffer holds) are a datagram the bridge may look
+// at: no longer than sendBuffer, ending in a valid signature trailer, and
+// not one of the bridge's own (MyBridgeID in bytes 1..4) sent back.
+// Anything else is reported as dropped from `sender`: "too long", "bad
+// signature" or "reflected".
 bool ipsc_datagram_trusted(int length, const sockaddr_in& sender);
 
 // What one turn does with a received datagram (length -1 for none): checks
-// it, and only when it is trusted lets it name the sender of the last
-// datagram and reach the handler; otherwise the turn goes on as one in
-// which nothing arrived. Returns 0 when the thread must end.
+// it and, only when it may act, lets it reach the handler; otherwise the
+// turn goes on as one in which nothing arrived. Besides the checks of
+// ipsc_datagram_trusted, a keep-alive reply must come from the repeater
+// and answer a request, with no copies of replies in the interval before.
+// Only a datagram from the repeater (its address and peer identifier) moves
+// fromUser2. Returns 0 when the thread must end.
 int ipsc_handle_datagram(int length, const sockaddr_in& sender);
 
-// Handles what one turn received (length -1 when nothing came) from
-// sendBuffer, with the reply and keep-alive steps, trusting it as it stands.
-// Returns 0 when the thread must end.
-int ipsc_handle_turn(int length);
+// Handles what one turn received from `sender` (length -1 when nothing
+// came) in sendBuffer, with the reply and keep-alive steps, trusting it as it
+// stands. Returns 0 when the thread must end.
+int ipsc_handle_turn(int length, const sockaddr_in& sender);
 
 // Thread entry; returns only when the peer limit is exceeded.
 void* send_voice_to_hytera(void*);

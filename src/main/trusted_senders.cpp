@@ -9,6 +9,7 @@
 
 #include "main/config.h"
 #include "main/log_time.h"
+#include "main/udp_io.h"
 
 namespace {
 
@@ -26,6 +27,12 @@ constexpr unsigned kWindowSenderBits = 12;
 constexpr unsigned kWindowSenders = 1u << kWindowSenderBits;  // distinct senders counted per minute
 constexpr unsigned kMaxProbes = 64;
 
+// A sender of this window and its datagrams; address 0 marks a free entry.
+struct WindowSender {
+  uint32_t address;
+  unsigned count;
+};
+
 struct PortDrops {
   std::atomic<int> port{0};  // 0 while the slot is free
   // The rest belongs to the thread that reads the port.
@@ -34,8 +41,12 @@ struct PortDrops {
   unsigned dropped = 0;  // datagrams in this window
   unsigned senders = 0;  // distinct senders in this window
   unsigned lines = 0;    // first-drop lines printed in this window
-  bool zero_sender_seen = false;
-  uint32_t window_senders[kWindowSenders] = {};  // 0 marks a free entry
+  unsigned zero_sender_count = 0;
+  // The sender with the most datagrams so far: the summary names it, so
+  // that the operator knows whom to keep out.
+  uint32_t busiest_address = 0;
+  unsigned busiest_count = 0;
+  WindowSender window_senders[kWindowSenders] = {};
   uint32_t named[kNamedSenders] = {};
   unsigned named_count = 0;
   unsigned named_next = 0;
@@ -55,22 +66,31 @@ PortDrops* slot_of(int local_port, bool claim) {
   return nullptr;
 }
 
-// Adds the sender to this window's distinct senders; true when it is new.
+// Counts one datagram of the sender in this window; true when the sender is new.
 bool count_window_sender(PortDrops& p, uint32_t address) {
-  if (address == 0) {
-    const bool fresh = !p.zero_sender_seen;
-    p.zero_sender_seen = true;
-    return fresh;
-  }
-  unsigned index = (address * 0x9E3779B1u) >> (32 - kWindowSenderBits);
-  for (unsigned probe = 0; probe < kMaxProbes; ++probe, index = (index + 1) & (kWindowSenders - 1)) {
-    if (p.window_senders[index] == address) return false;
-    if (p.window_senders[index] == 0) {
-      p.window_senders[index] = address;
-      return true;
+  unsigned* count = &p.zero_sender_count;
+  bool fresh = false;
+  if (address != 0) {
+    count = nullptr;
+    unsigned index = (address * 0x9E3779B1u) >> (32 - kWindowSenderBits);
+    for (unsigned probe = 0; probe < kMaxProbes && count == nullptr;
+         ++probe, index = (index + 1) & (kWindowSenders - 1)) {
+      WindowSender& entry = p.window_senders[index];
+      if (entry.address == 0) {
+        entry.address = address;
+        fresh = true;
+      }
+      if (entry.address == address) count = &entry.count;
     }
+    if (count == nullptr) return true;  // table crowded: counted as new, so the count errs high, never low
+  } else {
+    fresh = p.zero_sender_count == 0;
   }
-  return true;  // table crowded: counted as new, so the count errs high, never low
+  if (++*count > p.busiest_count) {
+    p.busiest_count = *count;
+    p.busiest_address = address;
+  }
+  return fresh;
 }
 
 bool already_named(const PortDrops& p, uint32_t address) {
@@ -89,17 +109,42 @@ void close_window(PortDrops& p) {
   if (p.senders > 0) memset(p.window_senders, 0, sizeof p.window_senders);
   p.window_open = false;
   p.dropped = p.senders = p.lines = 0;
-  p.zero_sender_seen = false;
+  p.zero_sender_count = 0;
+  p.busiest_address = 0;
+  p.busiest_count = 0;
 }
+
+// A minute whose every drop already had its own line needs no summary.
+bool summary_pending(const PortDrops& p) { return p.window_open && p.dropped > p.lines; }
 
 void flush_slot(PortDrops& p, int local_port, int64_t now_ms) {
   if (!p.window_open || now_ms - p.window_start_ms < DROP_SUMMARY_INTERVAL_MS) return;
-  if (p.dropped > p.lines) {
+  if (summary_pending(p)) {
+    in_addr busiest{};
+    busiest.s_addr = p.busiest_address;
+    char dotted[INET_ADDRSTRLEN];
+    inet_ntop(AF_INET, &busiest, dotted, sizeof dotted);
     refresh_ts();
-    printf("%s Dropped on port %d in the last minute: %u datagrams from %u senders\n", ts, local_port, p.dropped,
-           p.senders);
+    printf("%s Dropped on port %d in the last minute: %u datagrams from %u senders, most from %s (%u)\n", ts,
+           local_port, p.dropped, p.senders, dotted, p.busiest_count);
   }
   close_window(p);
+}
+
+const char* reason_text(DropReason reason) {
+  switch (reason) {
+    case DropReason::kBadSignature:
+      return "bad signature";
+    case DropReason::kNotNetworkMaster:
+      return "not the network master";
+    case DropReason::kTooLong:
+      return "too long";
+    case DropReason::kReflected:
+      return "reflected";
+    case DropReason::kUnaskedKeepAliveReply:
+      return "keep-alive reply not asked for";
+  }
+  return "dropped";
 }
 
 // MasterIP as an address, parsed again only when its text changes.
@@ -150,13 +195,32 @@ void report_drop(const sockaddr_in& from, int local_port, DropReason reason) {
   inet_ntop(AF_INET, &from.sin_addr, dotted, sizeof dotted);
   refresh_ts();
   printf("%s Dropped datagram from %s:%d on port %d: %s\n", ts, dotted, ntohs(from.sin_port), local_port,
-         reason == DropReason::kBadSignature ? "bad signature" : "not the network master");
+         reason_text(reason));
+}
+
+ssize_t receive_from_master(int sock, unsigned char* buffer, size_t capacity, sockaddr_in* from, int local_port) {
+  for (int tries = 0; tries < MASTER_PORT_DROPS_PER_TURN; ++tries) {
+    sockaddr_in sender{};
+    const ssize_t length = udp_receive(sock, buffer, capacity, &sender);
+    if (length < 0) return -1;
+    if (accept_from_master(sender, local_port)) {
+      *from = sender;
+      return length;
+    }
+  }
+  return -1;
 }
 
 void flush_drop_summary(int local_port) {
   PortDrops* p = slot_of(local_port, false);
   if (p == nullptr || !p->window_open) return;
   flush_slot(*p, local_port, drop_report_clock_ms());
+}
+
+int64_t drop_summary_due_ms(int local_port) {
+  const PortDrops* p = slot_of(local_port, false);
+  if (p == nullptr || !summary_pending(*p)) return NO_DROP_SUMMARY_DUE;
+  return p->window_start_ms + DROP_SUMMARY_INTERVAL_MS;
 }
 
 void reset_drop_reports() {

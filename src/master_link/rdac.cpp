@@ -90,9 +90,6 @@ int rdac_master_port = LISTEN_REPEATER_rdac_PORT;
 namespace {
 
 constexpr int RDAC_ROUNDS_END = 4;  // logged values 2, 3, 4, then 0
-// Datagrams from others one receive step may read and discard while it looks
-// for the master's answer, so a flood cannot bury that answer.
-constexpr int RDAC_DROPS_PER_TURN = 256;
 
 // Sets `characters` UTF-16LE units of a field from a text, one byte per
 // character; units past the text's end become NUL. High bytes are left as the
@@ -141,14 +138,10 @@ void rdac_turn(void (*sleep_s)(unsigned)) {
     udp_send_to(Local_Repeater_audio_srv_sock, rdac225, sizeof rdac225, MasterIP, rdac_master_port);
     udp_send_to(Local_Repeater_audio_srv_sock, rdac71, sizeof rdac71, MasterIP, rdac_master_port);
   }
-  long length = -1;
-  sockaddr_in sender{};
-  for (int tries = 0; tries < RDAC_DROPS_PER_TURN; ++tries) {
-    length = udp_receive(Local_Repeater_rdac_srv_sock, rdacBuffer, sizeof rdacBuffer, &sender);
-    if (length < 0 || rdac_answer_trusted(sender)) break;
-    length = -1;
-  }
-  if (length >= 0) fromRepeater_rdac_srv = sender;
+  // Others' datagrams are read and discarded while the step looks for the
+  // master's answer, so a flood cannot bury that answer.
+  const long length = receive_from_master(Local_Repeater_rdac_srv_sock, rdacBuffer, sizeof rdacBuffer,
+                                          &fromRepeater_rdac_srv, LISTEN_REPEATER_rdac_PORT);
   rdac_handle_answer(length);
   flush_drop_summary(LISTEN_REPEATER_rdac_PORT);
 }

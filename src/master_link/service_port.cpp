@@ -5,16 +5,19 @@
 #include <cstdio>
 
 #include "main/sockets.h"
-#include "main/udp_io.h"
+#include "main/trusted_senders.h"
 
 unsigned char readBuffer[SERVICE_PORT_RECEIVE_LIMIT];
 sockaddr_in fromRepeater_srv;
 
 void service_port_turn() {
   // The master's service requests are not understood here; reading them keeps
-  // the socket's queue from filling, and the line shows they arrive.
-  ssize_t length = udp_receive(Local_Repeater_srv_sock, readBuffer, sizeof readBuffer, &fromRepeater_srv);
+  // the socket's queue from filling, and the line shows they arrive. Anyone
+  // else only gets into the bounded drop report, or a flood would fill the log.
+  ssize_t length = receive_from_master(Local_Repeater_srv_sock, readBuffer, sizeof readBuffer, &fromRepeater_srv,
+                                       LISTEN_REPEATER_PORT);
   if (length >= 1) puts("Local_Repeater_rdac ");
+  flush_drop_summary(LISTEN_REPEATER_PORT);
 }
 
 void* localrepeater_handler(void*) {

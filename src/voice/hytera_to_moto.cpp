@@ -588,6 +588,19 @@ bool wait_for_datagram_until(const timeval& deadline) {
   return ppoll(&readable, 1, &timeout, nullptr) > 0;
 }
 
+// Without a call on the grid the thread blocks in its receive, but not past
+// the end of a minute whose drops are still to be summed up: the summary
+// must not wait for the next datagram. False when that came first.
+bool wait_for_datagram_or_drop_summary() {
+  const int64_t due = drop_summary_due_ms(LISTEN_REPEATER_AUDIO_PORT);
+  if (due == NO_DROP_SUMMARY_DUE) return true;
+  const int64_t remaining_ms = due - drop_report_clock_ms();
+  if (remaining_ms <= 0) return false;
+  pollfd readable{Local_Repeater_audio_srv_sock, POLLIN, 0};
+  const timespec timeout{static_cast<time_t>(remaining_ms / 1000), static_cast<long>(remaining_ms % 1000) * 1000000L};
+  return ppoll(&readable, 1, &timeout, nullptr) > 0;
+}
+
 }  // namespace
 
 void* send_voice_to_motorola(void*) {
@@ -606,7 +619,9 @@ void* send_voice_to_motorola(void*) {
     // While a network call is on the grid the thread wakes at each slot's
     // time; otherwise it blocks in its receive as it always did.
     timeval deadline{};
-    if (v2m_next_deadline(&deadline) && !wait_for_datagram_until(deadline)) {
+    const bool readable =
+        v2m_next_deadline(&deadline) ? wait_for_datagram_until(deadline) : wait_for_datagram_or_drop_summary();
+    if (!readable) {
       v2m_send_due();
       flush_drop_summary(LISTEN_REPEATER_AUDIO_PORT);
       continue;

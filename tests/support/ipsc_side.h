@@ -5,6 +5,7 @@
 // bridge's own socket non-blocking as the daemon opens it; then the thread's
 // start, which sends the registration request.
 #include <fcntl.h>
+#include <gtest/gtest.h>
 
 #include <cstring>
 
@@ -13,6 +14,7 @@
 #include "main/config.h"
 #include "main/sockets.h"
 #include "main/supervision.h"
+#include "main/trusted_senders.h"
 #include "support/test_support.h"
 
 namespace ipsctest {
@@ -32,5 +34,21 @@ inline void start_ipsc_side(const unsigned char* key, int bridge_fd, int repeate
   motorola_repeater_online = 0;
   capture_stdout([] { ipsc_thread_start(); });
 }
+
+// A fixture with the repeater-side thread started under `key`, the test
+// playing the repeater on loopback, and no drop reported yet.
+template <const unsigned char* key>
+class RepeaterSide : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    reset_drop_reports();
+    start_ipsc_side(key, bridge_.fd(), repeater_.port());
+    ASSERT_EQ(repeater_.receive(1000).size(), 24u);
+  }
+  void TearDown() override { Quorvix_sock = -1; }
+
+  LoopbackSocket bridge_;
+  LoopbackSocket repeater_;
+};
 
 }  // namespace ipsctest

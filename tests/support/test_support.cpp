@@ -55,13 +55,18 @@ void ScratchDir::write_file(const std::string& name, const std::string& content)
   f << content;
 }
 
-LoopbackSocket::LoopbackSocket(int port) {
-  fd_ = socket(AF_INET, SOCK_DGRAM, 0);
-  if (fd_ < 0) throw std::runtime_error("socket failed");
+sockaddr_in ipv4_address(const char* ip, int port) {
   sockaddr_in a{};
   a.sin_family = AF_INET;
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  a.sin_addr.s_addr = inet_addr(ip);
   a.sin_port = htons(static_cast<uint16_t>(port));
+  return a;
+}
+
+LoopbackSocket::LoopbackSocket(int port, const char* ip) {
+  fd_ = socket(AF_INET, SOCK_DGRAM, 0);
+  if (fd_ < 0) throw std::runtime_error("socket failed");
+  sockaddr_in a = ipv4_address(ip, port);
   if (bind(fd_, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) {
     close(fd_);
     throw std::runtime_error("bind failed");
@@ -69,19 +74,14 @@ LoopbackSocket::LoopbackSocket(int port) {
   socklen_t len = sizeof a;
   getsockname(fd_, reinterpret_cast<sockaddr*>(&a), &len);
   port_ = ntohs(a.sin_port);
+  address_ = a;
 }
 
 LoopbackSocket::~LoopbackSocket() {
   if (fd_ >= 0) close(fd_);
 }
 
-sockaddr_in LoopbackSocket::address() const {
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  a.sin_port = htons(static_cast<uint16_t>(port_));
-  return a;
-}
+sockaddr_in LoopbackSocket::address() const { return address_; }
 
 bool LoopbackSocket::has_datagram(int timeout_ms) const {
   pollfd p{fd_, POLLIN, 0};

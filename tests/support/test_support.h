@@ -42,10 +42,15 @@ class ScratchDir {
 // Waits up to timeout_ms for one datagram on fd; its bytes (empty on timeout).
 std::vector<unsigned char> receive_datagram(int fd, int timeout_ms, sockaddr_in* from = nullptr);
 
-// A UDP socket bound to 127.0.0.1 on a port the system picks (or the one given).
+// An IPv4 socket address from dotted text and a port.
+sockaddr_in ipv4_address(const char* ip, int port);
+
+// A UDP socket bound to 127.0.0.1 (or another loopback address, a host of
+// its own as far as the bridge's sender checks go) on a port the system
+// picks (or the one given).
 class LoopbackSocket {
  public:
-  explicit LoopbackSocket(int port = 0);
+  explicit LoopbackSocket(int port = 0, const char* ip = "127.0.0.1");
   ~LoopbackSocket();
   LoopbackSocket(const LoopbackSocket&) = delete;
   LoopbackSocket& operator=(const LoopbackSocket&) = delete;
@@ -63,4 +68,5 @@ class LoopbackSocket {
  private:
   int fd_ = -1;
   int port_ = 0;
+  sockaddr_in address_{};
 };
