@@ -98,6 +98,13 @@ TEST(GridFollowsTheMaster, SlowAndFastSendersOver400Bursts) {
     const gridtest::EndLine e = gridtest::end_line(b.log, 1);
     EXPECT_EQ(e.slipped > 0, c.moves) << b.log;
     if (c.jitter_us) continue;
+    // The next call, numbered on from this one's end, never repeats an RTP
+    // sequence number of the slots this one put in.
+    const size_t before = b.sent.size();
+    b.play(gridtest::play_talk(Talk{kTalkerA, 403, 6, p.end_at_us + 3000000}, rng).arrivals, p.end_at_us + 5000000);
+    ASSERT_GT(b.sent.size(), before);
+    EXPECT_EQ(gridtest::rtp_sequence(b.sent[before].d),
+              std::max<uint16_t>(403, static_cast<uint16_t>(gridtest::rtp_sequence(b.sent[before - 1].d) + 1)));
     const int lead = lead_of(b.log, 1);
     for (size_t n = 0; n < where.size(); ++n)
       if (where[n] >= 0) {

@@ -112,6 +112,7 @@ struct BufferedPath {
 
   unsigned char last_voice_field[MOTO_VOICE_FIELD_LEN];  // of the last burst kept
   unsigned char last_call_tag[4];                        // of the call that ended last
+  uint16_t last_rtp_sequence;                            // ... and its last datagram's RTP sequence
   int64_t last_send_us;
 };
 

@@ -260,11 +260,17 @@ void grid_take_kept(BufferedPath& p, const KeptBurst& k, int64_t now_us) {
 
 void grid_start_call(BufferedPath& p, const HyteraFields& header, int64_t now_us) {
   p.candidate.present = false;
-  v2m_send_header(header, false, p.ended.present ? p.last_call_tag : nullptr);
+  HyteraFields h = header;
+  // The RTP sequence follows the master's numbers, but never goes back on a
+  // call that ran ahead of them with slots of silence.
+  const int16_t behind = static_cast<int16_t>(static_cast<uint16_t>(h.sequence - p.last_rtp_sequence));
+  if (p.ended.present && behind <= 0 && behind > -GRID_SLOTS)
+    h.sequence = static_cast<uint16_t>(p.last_rtp_sequence + 1);
+  v2m_send_header(h, false, p.ended.present ? p.last_call_tag : nullptr);
   p.on_air = BufferedPath::OnAir{};
   p.on_air.present = true;
   p.on_air.id = CallId{header.call_type, header.source, header.destination};
-  p.on_air.rtp_sequence = header.sequence;
+  p.on_air.rtp_sequence = h.sequence;
   p.on_air.last_voice_us = now_us;
   p.last_send_us = now_us;
 }
@@ -277,6 +283,7 @@ void grid_end_now(BufferedPath& p, int64_t now_us) {
 void grid_after_call(BufferedPath& p, uint16_t end_sequence, int64_t now_us) {
   p.ended = BufferedPath::Ended{true, p.on_air.id, end_sequence, now_us};
   memcpy(p.last_call_tag, flctrl, sizeof p.last_call_tag);
+  p.last_rtp_sequence = p.on_air.rtp_sequence;
   p.on_air = BufferedPath::OnAir{};
   if (!p.waiting.present) {
     p.grid.clear();
@@ -300,6 +307,7 @@ void buffered_reset(BufferedPath& p) {
   p.ended = BufferedPath::Ended{};
   memset(p.last_voice_field, 0, sizeof p.last_voice_field);
   memset(p.last_call_tag, 0, sizeof p.last_call_tag);
+  p.last_rtp_sequence = 0;
   p.last_send_us = 0;
 }
 
