@@ -254,10 +254,13 @@ std::vector<CallOnAir> calls_on_air(const std::vector<Object>& master, const std
       a.added_max_ms = st.max;
     }
     if (stray_t >= 0) {
+      // Up to 3 s after the copy, or until the master's next call.
+      int64_t until = stray_t + 3000000;
+      for (const Object& o : master)
+        if (o.event() == "hyt_call_tx" && o.num("call") == number + 1) until = std::min(until, o.num("t_us"));
       a.stray_sent = true;
       for (const Object& o : repeater)
-        if (o.event() == "moto_voice_rx" && o.num("t_us") > stray_t && o.num("t_us") < stray_t + 3000000)
-          ++a.after_stray;
+        if (o.event() == "moto_voice_rx" && o.num("t_us") > stray_t && o.num("t_us") < until) ++a.after_stray;
     }
     calls.push_back(a);
   }

@@ -80,7 +80,7 @@ struct CallOnAir {
   double closest_ms = 0;          // smallest spacing of two of its voice datagrams
   double added_min_ms = 0, added_median_ms = 0, added_max_ms = 0;  // on air - sent, own bursts
   bool stray_sent = false;  // the master sent a stray copy of its last burst after its end
-  int after_stray = 0;      // datagrams the repeater got in the 3 s after that copy
+  int after_stray = 0;      // datagrams the repeater got in the 3 s after that copy (or until the next call)
 };
 
 struct Report {

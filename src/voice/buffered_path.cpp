@@ -2,6 +2,7 @@
 // on the grid its burst goes.
 #include "voice/buffered_path.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 
@@ -91,7 +92,10 @@ void start_stretch(BufferedPath& p, const HyteraFields& f, int64_t arrival_us) {
 // A second burst confirmed the jump: the call goes on from `c` in a new
 // stretch, after everything the old one still holds.
 void re_anchor(BufferedPath& p, const KeptBurst& c, int64_t now_us) {
-  int64_t n = p.grid.slot_at_or_after(c.arrival_us + p.on_air.lead_ms * 1000LL);
+  // The slot nearest to the burst's arrival plus the lead, so a master that
+  // only renumbered keeps the call's delay; never less than half the lead.
+  const int64_t lead_us = p.on_air.lead_ms * 1000LL;
+  int64_t n = p.grid.slot_at_or_after(c.arrival_us + lead_us - std::min<int64_t>(GRID_SLOT_US / 2, lead_us / 2));
   if (n <= p.grid.highest) n = p.grid.highest + 1;
   if (n < p.grid.next) n = p.grid.next;
   p.grid.anchor(c.sequence, n, n);
