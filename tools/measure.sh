@@ -9,7 +9,10 @@
 # with JitterBuffer=auto side by side: gaps over 80 ms on air, slots filled
 # with silence, bursts that came too late, and the delay the bridge added.
 # Idle CPU and memory are also taken of a daemon with JitterBuffer=auto.
-# Reports; it does not fail on a missed target. Takes about 3.5 minutes.
+# Last, tools/measure_shapes.sh: calls shaped as real masters send them (a
+# slow or fast clock, sequence jumps, talkers back to back, a stray burst, a
+# stalled bridge) through the jitter buffer, as one table.
+# Reports; it does not fail on a missed target. Takes about 5.5 minutes.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 . tools/deps.sh
@@ -242,3 +245,6 @@ echo "99% of this link's bursts. Targets: a fixed lead with every burst inside i
 echo "p99 |gap-60 ms| <= 2 ms; auto has at most 1% of bursts late, with a lead of at most 1.25 x lead 99%."
 for n in "${notes[@]}"; do echo "  $n"; done
 echo "Files: $work"
+
+echo
+bash tools/measure_shapes.sh
