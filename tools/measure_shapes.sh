@@ -55,16 +55,10 @@ start_run() {  # run
     printf 'sleep 3\nquit\n'
   } >"$dir/master.script"
   netns_up "mbs$r$$"
-  netns_start "$NETNS_PEER" "$dir/master.log" "$bin/moto_bridge_sim_master" --json "$dir/master.jsonl" \
-    --script "$dir/master.script" --seed $((21 + r)) --duration 200
-  run_master[$r]=$NETNS_LAST_PID
-  netns_start "$NETNS_PEER" "$dir/repeater.log" "$bin/moto_bridge_sim_repeater" --key "$key" \
-    --json "$dir/repeater.jsonl" --script "$dir/repeater.script" --duration 200
-  run_repeater[$r]=$NETNS_LAST_PID
-  sleep 0.3
-  (cd "$dir" && exec ip netns exec "$NETNS_BRIDGE" "$bin/moto_bridge") >"$dir/daemon.log" 2>&1 &
-  run_daemon[$r]=$!
-  NETNS_PIDS+=("$!")
+  start_sim_run "$dir" "$NETNS_PEER" "$NETNS_BRIDGE" "$key" $((21 + r)) 200
+  run_master[$r]=$RUN_MASTER
+  run_repeater[$r]=$RUN_REPEATER
+  run_daemon[$r]=$RUN_DAEMON
 }
 
 # Holds run r's daemon up for 400 ms in the middle of its call named "stall".

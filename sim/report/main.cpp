@@ -4,8 +4,25 @@
 #include <cstdio>
 #include <cstdlib>
 #include <string>
+#include <vector>
 
 #include "run_report.h"
+
+namespace {
+
+// The figures of the master's call `call` from one of the report's lists.
+template <typename Figures>
+int print_figures_of(const std::vector<Figures>& calls, int call) {
+  for (const Figures& f : calls)
+    if (f.call == call) {
+      simreport::print_figures(f, stdout);
+      return 0;
+    }
+  std::printf("no network call %d\n", call);
+  return 1;
+}
+
+}  // namespace
 
 int main(int argc, char** argv) {
   std::string repeater, master;
@@ -52,24 +69,8 @@ int main(int argc, char** argv) {
     }
   }
   const auto r = simreport::analyse(simjson::read_file(repeater), simjson::read_file(master));
-  if (air_figures_of > 0) {
-    for (const simreport::CallOnAir& a : r.on_air)
-      if (a.call == air_figures_of) {
-        simreport::print_figures(a, stdout);
-        return 0;
-      }
-    std::printf("no network call %d\n", air_figures_of);
-    return 1;
-  }
-  if (figures_of > 0) {
-    for (const simreport::CallGrid& g : r.grids)
-      if (g.call == figures_of) {
-        simreport::print_figures(g, stdout);
-        return 0;
-      }
-    std::printf("no network call %d\n", figures_of);
-    return 1;
-  }
+  if (air_figures_of > 0) return print_figures_of(r.on_air, air_figures_of);
+  if (figures_of > 0) return print_figures_of(r.grids, figures_of);
   simreport::print(r, stdout);
   const auto why = simreport::shortcomings(r, e);
   for (const std::string& w : why) std::printf("MISSING: %s\n", w.c_str());

@@ -56,19 +56,23 @@ inline bool is_silence(const Bytes& d) {
   return f[0] == silence_frame() && f[1] == silence_frame() && f[2] == silence_frame();
 }
 
+// The voice thread from its start, with the jitter-buffer setting `mode`,
+// on a clock at kStartUs that only the test moves.
+inline void start_thread_on_fake_clock(int32_t mode, int bridge_fd, const sockaddr_in& repeater) {
+  voicetest::prepare_network_voice(kKey, bridge_fd, repeater);
+  fake_us = kStartUs;
+  v2m_clock = [](timeval* t) {
+    *t = timeval{static_cast<time_t>(fake_us / 1000000), static_cast<suseconds_t>(fake_us % 1000000)};
+  };
+  v2m_sleep_us = [](unsigned int us) { fake_us += us; };
+  JitterBuffer = mode;
+  v2m_reset();
+  v2m_seq_num = 0;
+}
+
 class GridBench {
  public:
-  explicit GridBench(int32_t mode) {
-    voicetest::prepare_network_voice(kKey, bridge_.fd(), repeater_.address());
-    fake_us = kStartUs;
-    v2m_clock = [](timeval* t) {
-      *t = timeval{static_cast<time_t>(fake_us / 1000000), static_cast<suseconds_t>(fake_us % 1000000)};
-    };
-    v2m_sleep_us = [](unsigned int us) { fake_us += us; };
-    JitterBuffer = mode;
-    v2m_reset();
-    v2m_seq_num = 0;
-  }
+  explicit GridBench(int32_t mode) { start_thread_on_fake_clock(mode, bridge_.fd(), repeater_.address()); }
   ~GridBench() {
     Quorvix_sock = -1;
     JitterBuffer = JITTER_BUFFER_OFF;
