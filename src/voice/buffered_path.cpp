@@ -104,7 +104,7 @@ void re_anchor(BufferedPath& p, const KeptBurst& c, int64_t now_us) {
   ++p.on_air.figures.re_anchored;
   p.drift.reset();
   if (p.grid.place(n, now_us) == GRID_STORED) p.grid.store(n, c.sequence, c.voice, c.quiet);
-  grid_note_lateness(p, n, c.arrival_us);
+  grid_note_lateness(p, n, c.arrival_us, false);
 }
 
 void jump(BufferedPath& p, const HyteraFields& f, int64_t arrival_us) {
@@ -141,7 +141,7 @@ void on_air_burst(BufferedPath& p, const HyteraFields& f, int64_t arrival_us) {
     case GRID_LATE:
       ++p.on_air.figures.late;
       g.late_burst(n);
-      grid_note_lateness(p, n, arrival_us);
+      grid_note_lateness(p, n, arrival_us, true);
       return;
     case GRID_STORED:
       break;
@@ -149,7 +149,7 @@ void on_air_burst(BufferedPath& p, const HyteraFields& f, int64_t arrival_us) {
   KeptBurst k{};
   if (!grid_keep_burst(p, f, arrival_us, &k)) return;
   g.store(n, f.sequence, k.voice, k.quiet);
-  grid_note_lateness(p, n, arrival_us);
+  grid_note_lateness(p, n, arrival_us, false);
 }
 
 // A header of the call on air that its own bursts overtook, or a repeat.
@@ -209,7 +209,7 @@ void start_late_join(BufferedPath& p, const KeptBurst& burst_f, const KeptBurst&
   p.on_air.has_stretch = true;
   p.drift.reset();
   grid_print_start(p);
-  p.drift.record(0, p.on_air.lead_ms);
+  p.drift.record(0, false, p.on_air.lead_ms);
   grid_take_kept(p, second, arrival_us);
 }
 

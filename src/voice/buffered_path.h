@@ -114,6 +114,7 @@ struct BufferedPath {
   unsigned char last_call_tag[4];                        // of the call that ended last
   uint16_t last_rtp_sequence;                            // ... and its last datagram's RTP sequence
   int64_t last_send_us;
+  int64_t last_skip_us;  // when the grid last skipped a slot
 };
 
 // Nothing on air, nothing measured (thread start).

@@ -179,6 +179,7 @@ bool send_next_slot(BufferedPath& p, int64_t now_us) {
     // The bridge was held up: this slot's time is gone.
     g.skipped(n);
     ++f.skipped;
+    p.last_skip_us = now_us;
   } else if (const unsigned char* voice = g.take(n)) {
     send_voice(p, n, voice, now_us);
     g.sent(n, true);
@@ -202,7 +203,7 @@ void grid_print_start(const BufferedPath& p) {
          JitterBuffer == JITTER_BUFFER_AUTO ? "auto" : "fixed");
 }
 
-void grid_note_lateness(BufferedPath& p, int64_t n, int64_t arrival_us) {
+void grid_note_lateness(BufferedPath& p, int64_t n, int64_t arrival_us, bool missed) {
   int64_t lateness = arrival_us - (p.grid.deadline_us(n) - p.on_air.lead_ms * 1000LL);
   if (lateness > INT32_MAX) lateness = INT32_MAX;
   if (lateness < -INT32_MAX) lateness = -INT32_MAX;
@@ -210,7 +211,10 @@ void grid_note_lateness(BufferedPath& p, int64_t n, int64_t arrival_us) {
   // A stretch after a jump says nothing about the link.
   if (p.on_air.stretch == 0) p.lead.record(l);
   bool was_burst = false;
-  switch (p.drift.record(l, p.on_air.lead_ms)) {
+  // Bursts that waited in the socket while the bridge was held up say
+  // nothing about the master's clock.
+  const bool held_up = arrival_us - p.last_skip_us < 2 * GRID_SLOT_US;
+  switch (p.drift.record(l, missed && !held_up, p.on_air.lead_ms)) {
     case DRIFT_SLIP_LATER:
       p.grid.slip_later();
       p.drift.moved(-static_cast<int32_t>(GRID_SLOT_US));
@@ -246,16 +250,17 @@ void grid_take_kept(BufferedPath& p, const KeptBurst& k, int64_t now_us) {
   switch (g.place(n, now_us)) {
     case GRID_STORED:
       g.store(n, k.sequence, k.voice, k.quiet);
-      break;
+      grid_note_lateness(p, n, k.arrival_us, false);
+      return;
     case GRID_LATE:
       ++p.on_air.figures.late;
       g.late_burst(n);
-      break;
+      grid_note_lateness(p, n, k.arrival_us, true);
+      return;
     case GRID_DUPLICATE:
     case GRID_OUT_OF_WINDOW:
       return;
   }
-  grid_note_lateness(p, n, k.arrival_us);
 }
 
 void grid_start_call(BufferedPath& p, const HyteraFields& header, int64_t now_us) {
@@ -309,6 +314,7 @@ void buffered_reset(BufferedPath& p) {
   memset(p.last_call_tag, 0, sizeof p.last_call_tag);
   p.last_rtp_sequence = 0;
   p.last_send_us = 0;
+  p.last_skip_us = INT64_MIN / 2;
 }
 
 int buffered_check_timeout(BufferedPath& p, int64_t now_us) {

@@ -9,10 +9,10 @@
 int grid_choose_lead(const BufferedPath& p);
 // "<ts> Jitter buffer <n> start: lead <ms> ms (fixed|auto)"
 void grid_print_start(const BufferedPath& p);
-// How late a burst of the call on air for slot n came: the auto estimator
-// (first stretch only) and the drift watch hear of it, and the grid follows
-// the master's clock when the run says so.
-void grid_note_lateness(BufferedPath& p, int64_t n, int64_t arrival_us);
+// How late a burst of the call on air for slot n came, and whether it missed
+// its slot: the auto estimator (first stretch only) and the drift watch hear
+// of it, and the grid follows the master's clock when the run says so.
+void grid_note_lateness(BufferedPath& p, int64_t n, int64_t arrival_us, bool missed);
 // Decodes the burst in hand for keeping; false for a code not in the list.
 bool grid_keep_burst(BufferedPath& p, const HyteraFields& f, int64_t arrival_us, KeptBurst* k);
 // A kept burst of the call on air goes to its slot.

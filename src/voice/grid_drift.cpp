@@ -8,13 +8,17 @@ namespace {
 constexpr int kBaselineSamples = 8;
 // After a move, this many new bursts before the next, so one run is never
 // counted twice.
-constexpr int kSamplesBetweenSteps = DRIFT_RUN / 2;
-// A slower sender is followed once the run came this much later than at
-// the start: early enough that the latest bursts are still inside the lead,
-// late enough that one slot later does not overshoot.
-constexpr int32_t kSlipMinUs = 15000;
-constexpr int32_t kSlipMaxUs = 40000;
+constexpr int kSamplesBetweenSteps = 16;
+// A slower sender is followed once the run's floor came this much later than
+// at the start: early enough that the latest bursts are still inside the
+// lead, late enough that a run of 64 bursts of the widest jitter never gets
+// there by chance, nor one slot later overshoots.
+constexpr int32_t kSlipMinUs = 20000;
+constexpr int32_t kSlipMaxUs = 30000;
 constexpr int32_t kSlipHeadroomUs = 10000;
+// Bursts that missed their slots this many times in a row: the lead is too
+// short to wait for the floor.
+constexpr int kLateInARow = 3;
 // A faster sender gives up a slot once the backlog grew by most of a slot,
 // and never so soon after a slip that the two undo each other.
 constexpr int32_t kGiveUpUs = 50000;
@@ -28,9 +32,10 @@ void DriftWatch::reset() {
   baseline_us = 0;
   baseline_samples = 0;
   since_step = 0;
+  late_in_a_row = 0;
 }
 
-DriftStep DriftWatch::record(int32_t lateness_us, int lead_ms) {
+DriftStep DriftWatch::record(int32_t lateness_us, bool counts_late, int lead_ms) {
   run[next] = lateness_us;
   next = (next + 1) % DRIFT_RUN;
   if (count < DRIFT_RUN) ++count;
@@ -39,13 +44,32 @@ DriftStep DriftWatch::record(int32_t lateness_us, int lead_ms) {
     ++baseline_samples;
   }
   ++since_step;
+  late_in_a_row = counts_late ? late_in_a_row + 1 : 0;
+  if (late_in_a_row >= kLateInARow) {
+    late_in_a_row = 0;
+    since_step = 0;
+    return DRIFT_SLIP_LATER;
+  }
   if (count < DRIFT_RUN || since_step < kSamplesBetweenSteps) return DRIFT_HOLD;
-  int32_t sorted[DRIFT_RUN];
-  std::copy(run, run + DRIFT_RUN, sorted);
-  std::sort(sorted, sorted + DRIFT_RUN);
-  // One stray burst either way does not count.
-  const int32_t early = sorted[1];
-  const int32_t spread = sorted[DRIFT_RUN - 2] - early;
+  // The two earliest and the two latest of the run: one stray burst either
+  // way does not count.
+  int32_t low[2] = {INT32_MAX, INT32_MAX}, high[2] = {INT32_MIN, INT32_MIN};
+  for (int32_t v : run) {
+    if (v < low[0]) {
+      low[1] = low[0];
+      low[0] = v;
+    } else if (v < low[1]) {
+      low[1] = v;
+    }
+    if (v > high[0]) {
+      high[1] = high[0];
+      high[0] = v;
+    } else if (v > high[1]) {
+      high[1] = v;
+    }
+  }
+  const int32_t early = low[1];
+  const int32_t spread = high[1] - early;
   const int32_t slip_after = std::clamp(lead_ms * 1000 - spread - kSlipHeadroomUs, kSlipMinUs, kSlipMaxUs);
   const int32_t give_up_after = std::max(kGiveUpUs, kHysteresisUs - slip_after);
   const int32_t moved_by = early - baseline_us;

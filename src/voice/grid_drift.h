@@ -4,11 +4,13 @@
 // against its slot's deadline minus the lead) is kept for the last
 // DRIFT_RUN bursts of a stretch. The second-earliest of them, against the
 // earliest of the stretch's first bursts, tells how far the sender's clock
-// has moved: random delay on the way moves single bursts, never the whole
-// run, so jitter within the lead never moves the grid.
+// has moved: random delay on the way moves single bursts, never the floor
+// of a whole run, so jitter within the lead never moves the grid. A lead
+// too short to wait for that is caught by bursts that miss their slots
+// several in a row.
 #include <cstdint>
 
-constexpr int DRIFT_RUN = 32;
+constexpr int DRIFT_RUN = 64;
 
 enum DriftStep {
   DRIFT_HOLD,        // the grid stays
@@ -23,11 +25,14 @@ struct DriftWatch {
   int32_t baseline_us;
   int baseline_samples;
   int since_step;  // samples since the grid last moved
+  int late_in_a_row;
 
   // A new stretch: nothing measured.
   void reset();
-  // One burst's lateness; what the grid should do about the run so far.
-  DriftStep record(int32_t lateness_us, int lead_ms);
+  // One burst's lateness, and whether it missed its slot (`counts_late`:
+  // it did, and not because the bridge itself was held up); what the grid
+  // should do about the run so far.
+  DriftStep record(int32_t lateness_us, bool counts_late, int lead_ms);
   // The grid moved by_us for the bursts to come: the run is read as if it
   // had come under the new line.
   void moved(int32_t by_us);
