@@ -74,6 +74,7 @@ TEST(GridFollowsTheMaster, SlowAndFastSendersOver400Bursts) {
   } cases[] = {
       {60400, 120, 0, true},
       {59500, 120, 0, true},
+      {60400, 40, 0, true},  // a short lead
       {60400, JITTER_BUFFER_AUTO, 0, true},
       {59500, JITTER_BUFFER_AUTO, 0, true},
       {60000, 120, 100000, false},

@@ -5,9 +5,10 @@
 // DRIFT_RUN bursts of a stretch. The second-earliest of them, against the
 // earliest of the stretch's first bursts, tells how far the sender's clock
 // has moved: random delay on the way moves single bursts, never the floor
-// of a whole run, so jitter within the lead never moves the grid. A lead
-// too short to wait for that is caught by bursts that miss their slots
-// several in a row.
+// of a whole run, so jitter within the lead never moves the grid. The
+// newest 16 bursts alone, with a threshold as wide as the link's jitter,
+// follow a sender that drifts fast sooner; a lead too short to wait for
+// either is caught by bursts that miss their slots several in a row.
 #include <cstdint>
 
 constexpr int DRIFT_RUN = 64;
