@@ -4,10 +4,7 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <cstring>
 
-#include "main/config.h"
-#include "main/log_time.h"
 #include "master_link/hytera_voice_packet.h"
 #include "voice/buffered_steps.h"
 #include "voice/hytera_to_moto.h"
@@ -128,8 +125,7 @@ void on_air_burst(BufferedPath& p, const HyteraFields& f, int64_t arrival_us) {
   if (!p.on_air.has_stretch) start_stretch(p, f, arrival_us);
   VoiceGrid& g = p.grid;
   const int64_t n = g.slot_of(f.sequence);
-  const GridSlot& s = g.slots[((n % GRID_SLOTS) + GRID_SLOTS) % GRID_SLOTS];
-  const bool reused = n < g.lowest || n <= g.next - GRID_SLOTS || (s.n == n && s.left_own);
+  const bool reused = n < g.lowest || n <= g.next - GRID_SLOTS || g.left_with_own_burst(n);
   if (n >= g.next + GRID_SLOTS || (n < g.next - kBehindSlots && reused)) {
     jump(p, f, arrival_us);
     return;

@@ -119,6 +119,11 @@ const unsigned char* VoiceGrid::take(int64_t n) {
   return s.n == n && s.stored ? s.voice : nullptr;
 }
 
+bool VoiceGrid::left_with_own_burst(int64_t n) const {
+  const GridSlot& s = entry(n);
+  return s.n == n && s.left_own;
+}
+
 void VoiceGrid::sent(int64_t n, bool own_burst) {
   GridSlot& s = entry(n);
   const bool inserted = s.n == n && s.inserted;

@@ -77,6 +77,8 @@ struct VoiceGrid {
   void store(int64_t n, uint16_t sequence, const unsigned char* voice, bool quiet);
   // The voice field waiting in slot n, or nullptr.
   const unsigned char* take(int64_t n);
+  // Slot n left with its own burst (as far as the ring still remembers).
+  bool left_with_own_burst(int64_t n) const;
   // Slot n has left (own burst or silence), or was skipped.
   void sent(int64_t n, bool own_burst);
   void skipped(int64_t n);
@@ -93,5 +95,6 @@ struct VoiceGrid {
 
  private:
   GridSlot& entry(int64_t n) { return slots[((n % GRID_SLOTS) + GRID_SLOTS) % GRID_SLOTS]; }
+  const GridSlot& entry(int64_t n) const { return slots[((n % GRID_SLOTS) + GRID_SLOTS) % GRID_SLOTS]; }
   void raise_highest(int64_t n);
 };
