@@ -20,7 +20,9 @@
 // 120 ms, auto), so every seed runs in each mode as it grows or shrinks; the
 // harness then wakes the path at every deadline it names, as the thread
 // does, and every datagram it sends must carry the RTP timestamp 480 after
-// the one before.
+// the one before. With the buffer, every voice burst also goes on with the
+// call of the datagram before it: the same call number and tag, and the
+// RTP sequence one further, whatever the master's numbers did.
 #include <arpa/inet.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -45,6 +47,11 @@ int capture_fd = -1;
 unsigned slept_us_last;
 bool have_timestamp;
 uint32_t last_timestamp;
+// The datagram before, for the call it belonged to.
+bool have_last;
+unsigned char last_call_seq;
+unsigned char last_call_tag[4];
+uint16_t last_rtp_sequence;
 
 long long us_of(const timeval& t) { return static_cast<long long>(t.tv_sec) * 1000000LL + t.tv_usec; }
 
@@ -94,6 +101,19 @@ void check_sent() {
     FUZZ_CHECK(!have_timestamp || timestamp == last_timestamp + 480u);
     have_timestamp = true;
     last_timestamp = timestamp;
+    unsigned char call_seq = 0;
+    unsigned char call_tag[4] = {};
+    uint16_t rtp_sequence = 0;
+    FUZZ_CHECK(moto_get_call_seq(datagram, n, &call_seq) && moto_get_call_tag(datagram, n, call_tag) &&
+               moto_get_rtp_sequence(datagram, n, &rtp_sequence));
+    const bool burst = length == MOTO_BURST_A_LEN || length == MOTO_BURST_BCDF_LEN || length == MOTO_BURST_E_LEN;
+    if (JitterBuffer != JITTER_BUFFER_OFF && burst)
+      FUZZ_CHECK(have_last && call_seq == last_call_seq && memcmp(call_tag, last_call_tag, 4) == 0 &&
+                 rtp_sequence == static_cast<uint16_t>(last_rtp_sequence + 1));
+    have_last = true;
+    last_call_seq = call_seq;
+    memcpy(last_call_tag, call_tag, 4);
+    last_rtp_sequence = rtp_sequence;
   }
 }
 
@@ -129,6 +149,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const int32_t modes[4] = {JITTER_BUFFER_OFF, JITTER_BUFFER_MIN_MS, 120, JITTER_BUFFER_AUTO};
   JitterBuffer = modes[size % 4];
   have_timestamp = false;
+  have_last = false;
   v2m_reset();
   v2m_seq_num = 0;
   master_timer = 30;

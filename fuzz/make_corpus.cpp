@@ -336,6 +336,44 @@ Sequence hyt_call(unsigned slot, uint32_t source, int superframes, unsigned gap_
   return s;
 }
 
+// Streams shaped as real masters send them, for the jitter buffer's grid:
+// a slow clock, a restarted count, a second talker right after the first,
+// a stray copy of a call's last burst. Made last, on saved generator states,
+// so that the seeds before keep their bytes.
+void master_shaped_seeds() {
+  const uint32_t saved_lcg = lcg_state;
+  const uint16_t saved_seq = hyt_seq;
+  write_seed("hytera_voice", "slow_clock", hyt_call(2, kSource, 12, 62).bytes());
+
+  Sequence restarted = hyt_call(2, kSource, 1);
+  const Bytes& first_part = restarted.bytes();
+  hyt_seq = 0;
+  Sequence rest;
+  for (unsigned position = 1; position <= 6; ++position) rest.add(hyt_burst(position, 2, kSource, nullptr), 60);
+  rest.add(hyt_packet(ende_hyt, HYT_KIND_END, HYT_FT_TERMINATOR, 2, kSource), 60);
+  Bytes both = first_part;
+  // The first call's terminator goes: the count restarts mid-call instead.
+  both.resize(both.size() - (2 + HYT_PACKET_LEN));
+  both.insert(both.end(), rest.bytes().begin(), rest.bytes().end());
+  write_seed("hytera_voice", "restart_mid_call", both);
+
+  // An echo at the end of these two makes their length pick the buffer in
+  // auto mode (hytera_voice_fuzz.cpp).
+  const unsigned char echo[1] = {'A'};
+  Bytes back_to_back = hyt_call(2, kSource, 1).bytes();
+  const Bytes second = hyt_call(2, kSource + 1, 1, 40).add(echo, 1, 60).bytes();
+  back_to_back.insert(back_to_back.end(), second.begin(), second.end());
+  write_seed("hytera_voice", "back_to_back", back_to_back);
+
+  Sequence stray = hyt_call(2, kSource, 1);
+  const uint16_t after = hyt_seq;
+  hyt_seq = static_cast<uint16_t>(after - 2);
+  stray.add(hyt_burst(6, 2, kSource, nullptr), 103).add(echo, 1, 60);  // 1 s after the end
+  write_seed("hytera_voice", "stray_after_call", stray.bytes());
+  lcg_state = saved_lcg;
+  hyt_seq = saved_seq;
+}
+
 void hytera_seeds() {
   const unsigned char echo[1] = {'A'};
   write_seed("hytera_voice", "login_echo", Sequence().add(echo, 1, 0).add(echo, 1, 127).bytes());
@@ -400,6 +438,7 @@ void hytera_seeds() {
   write_seed("hytera_voice", "other_host_then_master", all);
   lcg_state = saved_lcg;
   hyt_seq = saved_seq;
+  master_shaped_seeds();
 }
 
 // ---- RDAC port

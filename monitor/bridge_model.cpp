@@ -366,6 +366,9 @@ bool BridgeModel::apply(const LogEvent& e, int64_t time) {
         counters.jitter_late += n[3];
         counters.jitter_lost += n[4];
         counters.jitter_filled += n[5];
+        counters.jitter_slipped += n[6];
+        counters.jitter_skipped += n[7];
+        counters.jitter_re_anchored += n[8];
       }
       if (c) {
         JitterFigures& j = c->jitter;
@@ -380,6 +383,10 @@ bool BridgeModel::apply(const LogEvent& e, int64_t time) {
           j.late = n[3];
           j.lost = n[4];
           j.filled = n[5];
+          j.grid_moves = e.flag;
+          j.slipped = n[6];
+          j.skipped = n[7];
+          j.re_anchored = n[8];
         }
       }
       note("jitter_buffer");

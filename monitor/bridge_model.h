@@ -20,6 +20,8 @@ struct JitterFigures {
   bool automatic = false;
   int64_t lead_start_ms = 0, lead_end_ms = 0;
   int64_t bursts = 0, late = 0, lost = 0, filled = 0;
+  bool grid_moves = false;  // the end line said what the grid did (slipped, skipped, re-anchored)
+  int64_t slipped = 0, skipped = 0, re_anchored = 0;
 };
 
 struct CallRecord {
@@ -66,6 +68,7 @@ struct Counters {
   int64_t peer_registrations = 0, peer_keep_alives = 0, master_keep_alives = 0;
   int64_t rdac_announcements = 0, rdac_received = 0, embedded_lc_errors = 0;
   int64_t jitter_late = 0, jitter_lost = 0, jitter_filled = 0;
+  int64_t jitter_slipped = 0, jitter_skipped = 0, jitter_re_anchored = 0;
   int64_t daemon_starts = 0, socket_errors = 0, config_errors = 0;
   int64_t lines = 0, unrecognised_lines = 0, secret_lines = 0;
 };

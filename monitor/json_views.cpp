@@ -67,6 +67,11 @@ json call_json(const CallRecord& c, const CallsignTable& calls, int64_t now) {
         jb["late"] = c.jitter.late;
         jb["lost"] = c.jitter.lost;
         jb["filled"] = c.jitter.filled;
+        if (c.jitter.grid_moves) {
+          jb["slipped"] = c.jitter.slipped;
+          jb["skipped"] = c.jitter.skipped;
+          jb["re_anchored"] = c.jitter.re_anchored;
+        }
       }
       j["jitter_buffer"] = jb;
     } else {
@@ -146,6 +151,9 @@ json status_json(const BridgeModel& m, const CallsignTable& calls, int64_t now) 
       {"jitter_late", c.jitter_late},
       {"jitter_lost", c.jitter_lost},
       {"jitter_filled", c.jitter_filled},
+      {"jitter_slipped", c.jitter_slipped},
+      {"jitter_skipped", c.jitter_skipped},
+      {"jitter_re_anchored", c.jitter_re_anchored},
       {"daemon_starts", c.daemon_starts},
       {"daemon_restarts", c.daemon_starts > 1 ? c.daemon_starts - 1 : 0},
       {"socket_errors", c.socket_errors},
@@ -256,6 +264,12 @@ std::string metrics_text(const BridgeModel& m) {
   sample("moto_bridge_jitter_buffer_slots_total", "{kind=\"late\"}", c.jitter_late);
   sample("moto_bridge_jitter_buffer_slots_total", "{kind=\"lost\"}", c.jitter_lost);
   sample("moto_bridge_jitter_buffer_slots_total", "{kind=\"filled\"}", c.jitter_filled);
+  sample("moto_bridge_jitter_buffer_slots_total", "{kind=\"skipped\"}", c.jitter_skipped);
+  family("moto_bridge_jitter_buffer_moves_total", "counter",
+         "Times the jitter buffer's grid moved: a slot to follow the master's clock, or a new stretch after a "
+         "sequence jump.");
+  sample("moto_bridge_jitter_buffer_moves_total", "{kind=\"slipped\"}", c.jitter_slipped);
+  sample("moto_bridge_jitter_buffer_moves_total", "{kind=\"re_anchored\"}", c.jitter_re_anchored);
   one("moto_bridge_rdac_announcements_total", "counter", "RDAC announcements sent.", c.rdac_announcements);
   one("moto_bridge_embedded_lc_errors_total", "counter", "Embedded link-control decoding failures.",
       c.embedded_lc_errors);

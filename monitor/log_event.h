@@ -43,6 +43,7 @@ enum class LineKind {
   kPacing,              // "add delay: %ldus to pacnum: %d"
   kJitterStart,         // "Jitter buffer %d start: lead %d ms (%s)"
   kJitterEnd,           // "Jitter buffer %d end: lead %d ms, bursts %d, late %d, lost %d, filled %d"
+                        //   [", slipped %d, skipped %d, re-anchored %d"]; flag: with those three
   kDropped,             // "Dropped datagram from %s:%d on port %d: <reason>"
   // "Dropped on port %d in the last minute: %u datagrams from %u senders, most from %s (%u)";
   // older daemons end the line after "senders" (the busiest sender's address and count stay empty).
@@ -72,9 +73,9 @@ struct LogEvent {
   bool has_time = false;  // the line carried its own time text
   int64_t time = 0;
   // Numbers in the order the line prints them (see LineKind).
-  int64_t n[6] = {0, 0, 0, 0, 0, 0};
+  int64_t n[9] = {0, 0, 0, 0, 0, 0, 0, 0, 0};
   double value = 0;   // BER percent
-  bool flag = false;  // PTT ON with START; JitterBuffer=auto
+  bool flag = false;  // PTT ON with START; JitterBuffer=auto; jitter-buffer end with the grid's moves
   ConfigKey config = ConfigKey::kCall;
   DropReason reason = DropReason::kOther;
   // Short texts: addresses, call sign, the position texts and mode.

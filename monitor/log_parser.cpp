@@ -234,9 +234,15 @@ bool LogParser::parse_timed(std::string_view rest, LogEvent* e) {
       if (!e->flag && !c.lit("fixed)")) return false;
       return c.done() && is(LineKind::kJitterStart);
     }
-    return c.lit(" end: lead ") && c.num(&n[1]) && c.lit(" ms, bursts ") && c.num(&n[2]) && c.lit(", late ") &&
-           c.num(&n[3]) && c.lit(", lost ") && c.num(&n[4]) && c.lit(", filled ") && c.num(&n[5]) && c.done() &&
-           is(LineKind::kJitterEnd);
+    if (!(c.lit(" end: lead ") && c.num(&n[1]) && c.lit(" ms, bursts ") && c.num(&n[2]) && c.lit(", late ") &&
+          c.num(&n[3]) && c.lit(", lost ") && c.num(&n[4]) && c.lit(", filled ") && c.num(&n[5])))
+      return false;
+    // Daemons from before the grid followed the master's clock end here.
+    e->flag = !c.done();
+    if (e->flag && !(c.lit(", slipped ") && c.num(&n[6]) && c.lit(", skipped ") && c.num(&n[7]) &&
+                     c.lit(", re-anchored ") && c.num(&n[8])))
+      return false;
+    return c.done() && is(LineKind::kJitterEnd);
   }
   if (c.lit("Dropped datagram from ")) {
     if (!c.until(':', e->text[0], 16) || !dotted(e->text[0]) || !c.lit(":") || !c.num(&n[0]) || !c.lit(" on port ") ||

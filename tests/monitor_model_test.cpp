@@ -151,6 +151,8 @@ TEST(MonitorModel, VariedRunErrorsTimeOutJitterBufferAndReRegistration) {
   const json& timed_out = by_source(v.calls, 2620005);
   EXPECT_EQ(timed_out["ended_by"], "timeout");
   EXPECT_EQ(timed_out["jitter_buffer"]["filled"], 44);
+  // A daemon from before the grid moved printed no more than this.
+  EXPECT_FALSE(timed_out["jitter_buffer"].contains("slipped"));
   const json& headerless = by_source(v.calls, 2620006);
   EXPECT_EQ(headerless["without_start"], true);
   EXPECT_EQ(headerless["jitter_buffer"]["mode"], "auto");
@@ -210,6 +212,10 @@ TEST(MonitorModel, HandWrittenLinesDropsRestartsAndGarbage) {
   EXPECT_NEAR(timed_out["ber_max"].get<double>(), 12.765957, 1e-6);
   EXPECT_EQ(timed_out["jitter_buffer"]["mode"], "fixed");
   EXPECT_EQ(timed_out["jitter_buffer"]["lost"], 3);
+  EXPECT_EQ(timed_out["jitter_buffer"]["slipped"], 1);
+  EXPECT_EQ(timed_out["jitter_buffer"]["skipped"], 2);
+  EXPECT_EQ(timed_out["jitter_buffer"]["re_anchored"], 1);
+  EXPECT_EQ(c["jitter_skipped"], 2);
   EXPECT_NEAR(v.positions[0]["latitude"].get<double>(), 48.1173, 1e-4);
   expect_key_nowhere(v, "00112233445566778899aabbccddeeff0a1b2c3d",
                      "00:11:22:33:44:55:66:77:88:99:aa:bb:cc:dd:ee:ff:0a:1b:2c:3d");

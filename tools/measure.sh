@@ -9,7 +9,10 @@
 # with JitterBuffer=auto side by side: gaps over 80 ms on air, slots filled
 # with silence, bursts that came too late, and the delay the bridge added.
 # Idle CPU and memory are also taken of a daemon with JitterBuffer=auto.
-# Reports; it does not fail on a missed target. Takes about 3.5 minutes.
+# Last, tools/measure_shapes.sh: calls shaped as real masters send them (a
+# slow or fast clock, sequence jumps, talkers back to back, a stray burst, a
+# stalled bridge) through the jitter buffer, as one table.
+# Reports; it does not fail on a missed target. Takes about 5.5 minutes.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 . tools/deps.sh
@@ -53,16 +56,11 @@ for m in 0 1 2; do
 done
 NETNS_BRIDGE=$main_bridge
 NETNS_PEER=$main_peer
-netns_start "$NETNS_PEER" "$work/master.log" "$bin/moto_bridge_sim_master" --json "$work/master.jsonl" \
-  --script "$work/master.script" --duration 120
-master_pid=$NETNS_LAST_PID
-netns_start "$NETNS_PEER" "$work/repeater.log" "$bin/moto_bridge_sim_repeater" --key "$key" \
-  --json "$work/repeater.jsonl" --script "$work/repeater.script" --duration 120
-repeater_pid=$NETNS_LAST_PID
-sleep 0.3
-(cd "$work" && exec ip netns exec "$NETNS_BRIDGE" "$bin/moto_bridge") >"$work/daemon.log" 2>&1 &
-daemon_pid=$!
-NETNS_PIDS+=("$daemon_pid")
+# The simulated master's own default seed is 2.
+start_sim_run "$work" "$NETNS_PEER" "$NETNS_BRIDGE" "$key" 2 120
+master_pid=$RUN_MASTER
+repeater_pid=$RUN_REPEATER
+daemon_pid=$RUN_DAEMON
 # Beside it a daemon with JitterBuffer=auto that carries one network call
 # over a jittery link before it idles with the other.
 idle_jb="$work/idle-jitter-buffer"
@@ -73,16 +71,10 @@ mkdir -p "$idle_jb"
 } >"$idle_jb/vexaqv.cfg"
 printf 'wait registered 20\n' >"$idle_jb/repeater.script"
 printf 'wait login 30\nsleep 2\ncall group 9 2620009 bursts=60 delay=uniform:0:40\n' >"$idle_jb/master.script"
-netns_start "${jb_peer[0]}" "$idle_jb/master.log" "$bin/moto_bridge_sim_master" --json "$idle_jb/master.jsonl" \
-  --script "$idle_jb/master.script" --duration 120
-idle_jb_master=$NETNS_LAST_PID
-netns_start "${jb_peer[0]}" "$idle_jb/repeater.log" "$bin/moto_bridge_sim_repeater" --key "$key" \
-  --json "$idle_jb/repeater.jsonl" --script "$idle_jb/repeater.script" --duration 120
-idle_jb_repeater=$NETNS_LAST_PID
-sleep 0.3
-(cd "$idle_jb" && exec ip netns exec "${jb_bridge[0]}" "$bin/moto_bridge") >"$idle_jb/daemon.log" 2>&1 &
-idle_jb_daemon=$!
-NETNS_PIDS+=("$idle_jb_daemon")
+start_sim_run "$idle_jb" "${jb_peer[0]}" "${jb_bridge[0]}" "$key" 2 120
+idle_jb_master=$RUN_MASTER
+idle_jb_repeater=$RUN_REPEATER
+idle_jb_daemon=$RUN_DAEMON
 
 # CPU ticks (user + system) of a process.
 ticks() { awk '{print $14 + $15}' "/proc/$1/stat"; }
@@ -165,16 +157,10 @@ call group 9 2620012 bursts=200
 sleep 1.5
 quit
 SCRIPT
-  netns_start "${jb_peer[$m]}" "$dir/master.log" "$bin/moto_bridge_sim_master" --json "$dir/master.jsonl" \
-    --script "$dir/master.script" --seed $((11 + p)) --duration 80
-  jb_master[$m]=$NETNS_LAST_PID
-  netns_start "${jb_peer[$m]}" "$dir/repeater.log" "$bin/moto_bridge_sim_repeater" --key "$key" \
-    --json "$dir/repeater.jsonl" --script "$dir/repeater.script" --duration 80
-  jb_repeater[$m]=$NETNS_LAST_PID
-  sleep 0.3
-  (cd "$dir" && exec ip netns exec "${jb_bridge[$m]}" "$bin/moto_bridge") >"$dir/daemon.log" 2>&1 &
-  jb_daemon[$m]=$!
-  NETNS_PIDS+=("$!")
+  start_sim_run "$dir" "${jb_peer[$m]}" "${jb_bridge[$m]}" "$key" $((11 + p)) 80
+  jb_master[$m]=$RUN_MASTER
+  jb_repeater[$m]=$RUN_REPEATER
+  jb_daemon[$m]=$RUN_DAEMON
 }
 
 # The figure KEY of a key=value line.
@@ -242,3 +228,6 @@ echo "99% of this link's bursts. Targets: a fixed lead with every burst inside i
 echo "p99 |gap-60 ms| <= 2 ms; auto has at most 1% of bursts late, with a lead of at most 1.25 x lead 99%."
 for n in "${notes[@]}"; do echo "  $n"; done
 echo "Files: $work"
+
+echo
+bash tools/measure_shapes.sh

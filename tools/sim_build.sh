@@ -1,4 +1,4 @@
-# Sourced by demo.sh and measure.sh: builds the daemon and the simulated
+# Sourced by demo.sh and the measuring scripts: builds the daemon and the simulated
 # peers (Release, build/demo) quietly, showing the build output only when it
 # fails. Sets $bin to the folder of the programs.
 build_sim_programs() {
@@ -24,4 +24,23 @@ write_sim_config() {
   shift 2
   printf '%s\n' RptrCall=DB0SIM RptrID=262999 RptrIP=192.0.2.2 RptrPort=50000 MasterIP=192.0.2.2 \
     RptrQRGtx=439500000 RptrQRGrx=431900000 MyBridgeID=262998 "NetworkKey=$key" "$@" >"$file"
+}
+
+# start_sim_run DIR PEER_NS BRIDGE_NS KEY SEED SECONDS: the simulated master
+# and repeater on PEER_NS with the scripts, records and logs in DIR (network
+# key KEY, the master's seed SEED, both ending after SECONDS at the latest),
+# then the daemon on BRIDGE_NS in DIR (its configuration there). Their pids
+# go to RUN_MASTER, RUN_REPEATER and RUN_DAEMON (needs tools/netns.sh).
+start_sim_run() {
+  local dir="$1" peer="$2" bridge="$3" key="$4" seed="$5" seconds="$6"
+  netns_start "$peer" "$dir/master.log" "$bin/moto_bridge_sim_master" --json "$dir/master.jsonl" \
+    --script "$dir/master.script" --seed "$seed" --duration "$seconds"
+  RUN_MASTER=$NETNS_LAST_PID
+  netns_start "$peer" "$dir/repeater.log" "$bin/moto_bridge_sim_repeater" --key "$key" \
+    --json "$dir/repeater.jsonl" --script "$dir/repeater.script" --duration "$seconds"
+  RUN_REPEATER=$NETNS_LAST_PID
+  sleep 0.3
+  (cd "$dir" && exec ip netns exec "$bridge" "$bin/moto_bridge") >"$dir/daemon.log" 2>&1 &
+  RUN_DAEMON=$!
+  NETNS_PIDS+=("$RUN_DAEMON")
 }

@@ -48,7 +48,14 @@ void usage() {
       "  --link: impair the voice of the calls played (words as for the link command)\n"
       "Script commands: sleep S | wait EVENT [S] [count=N] | quit\n"
       "  call group|private DST SRC [bursts=N] [headers=N] [errors=N] [uncorrectable=N]\n"
-      "       [bunch=N] [gap_ms=60] [end=1] [link words: this call only]\n"
+      "       [bunch=N] [gap_ms=60] [end=1] [jump=N:D] [restart=N[:S]] [after_end_ms=MS]\n"
+      "       [stray_ms=MS] [link words: this call only]\n"
+      "       gap_ms: the sender's pacing, fractions allowed (60.4: a slow clock), held over\n"
+      "         any length of call; jump=N:D: from burst N on the sequence numbers are D\n"
+      "         further on (D may be negative); restart=N:S: from burst N they start again\n"
+      "         at S (default 0); after_end_ms: the call's header N ms after the end packet\n"
+      "         of the call before; stray_ms: a copy of the call's last burst MS after its\n"
+      "         end packet\n"
       "  link WORDS | link off      impair the voice of the calls that follow:\n"
       "       delay=uniform:MIN:MAX|normal:MEAN:SD|exp:MEAN|fixed:MS  late=P%:MS\n"
       "       loss=P%  loss_run=N  reorder=P%   (milliseconds; seeded by --seed)\n"
@@ -319,7 +326,28 @@ class Master {
     bool end = true;
     int call = 0;
     simdmr::LinkControl lc{};
+    // Stream shapes of real masters.
+    int renumber_at = -1;  // burst from which the numbers change
+    bool restart = false;  // ... start again at renumber_to, else move on by it
+    int64_t renumber_to = 0;
+    int64_t after_end_us = -1;  // header this long after the last call's end packet
+    int64_t stray_us = -1;      // a copy of the last burst this long after the end packet
   };
+
+  // "N:D" (or "N" with `fallback` as D) from option `key`; false when absent or malformed.
+  static bool pair_option(const simscript::Command& c, const char* key, int& n, int64_t& d, int64_t fallback) {
+    auto it = c.options.find(key);
+    if (it == c.options.end()) return false;
+    char* end = nullptr;
+    n = static_cast<int>(std::strtol(it->second.c_str(), &end, 10));
+    d = *end == ':' ? std::strtoll(end + 1, nullptr, 10) : fallback;
+    return n >= 0;
+  }
+
+  static double decimal_option(const simscript::Command& c, const char* key, double fallback) {
+    auto it = c.options.find(key);
+    return it == c.options.end() ? fallback : std::strtod(it->second.c_str(), nullptr);
+  }
 
   bool play_call(const simscript::Command& c) {
     if (!need_bridge(c)) return true;
@@ -333,8 +361,14 @@ class Master {
     plan.errors = static_cast<int>(c.option("errors", 0));
     plan.uncorrectable = static_cast<int>(c.option("uncorrectable", 0));
     plan.bunch = std::max(1, static_cast<int>(c.option("bunch", 1)));
-    plan.gap = c.option("gap_ms", 60) * 1000;
+    plan.gap = static_cast<int64_t>(std::max(1.0, decimal_option(c, "gap_ms", 60)) * 1000 + 0.5);
     plan.end = c.option("end", 1) != 0;
+    if (pair_option(c, "restart", plan.renumber_at, plan.renumber_to, 0))
+      plan.restart = true;
+    else
+      pair_option(c, "jump", plan.renumber_at, plan.renumber_to, 1000);
+    if (c.options.count("after_end_ms")) plan.after_end_us = c.option("after_end_ms", 0) * 1000;
+    if (c.options.count("stray_ms")) plan.stray_us = c.option("stray_ms", 0) * 1000;
     simlink::Link link;
     if (!link_of(c, link)) return true;
     plan.call = ++calls_played_;
@@ -347,17 +381,33 @@ class Master {
     plan.lc = simdmr::group_call_lc(plan.h.destination, plan.h.source);
     if (plan.private_call) plan.lc[0] = 0x03;
     const simdmr::EmbeddedBlock embedded = simdmr::embedded_lc_encode(plan.lc);
-    int64_t due = simclock::now_us() + 1000;
+    // Every packet's time from the call's start, so a pacing other than
+    // 60 ms holds however long the call.
+    int64_t start = simclock::now_us() + 1000;
+    if (plan.after_end_us >= 0 && last_end_due_ > 0) start = last_end_due_ + plan.after_end_us - plan.gap;
+    int64_t due = start;
     plan.h.sequence = ++sequence_;
     send_at(due, simhyt::build_sync(plan.h), "sync", "", "", plan.call);
-    due += plan.gap;
-    for (int n = 0; n < plan.headers; ++n, due += plan.gap) play_lc_burst(plan, due, false, {});
+    int64_t slot = 1;
+    for (int n = 0; n < plan.headers; ++n) play_lc_burst(plan, start + plan.gap * slot++, false, {});
     for (int n = 0; n < plan.bursts; ++n) {
+      const int64_t in_bunch = n % plan.bunch;
+      due = start + plan.gap * (slot + n - in_bunch) + in_bunch * 100;
+      if (n == plan.renumber_at)
+        sequence_ = static_cast<uint16_t>(plan.restart ? plan.renumber_to - 1 : sequence_ + plan.renumber_to);
       play_voice_burst(plan, n, embedded, due, fates[static_cast<size_t>(n)]);
-      const bool last_of_bunch = (n + 1) % plan.bunch == 0;
-      due += last_of_bunch ? plan.gap * plan.bunch - (plan.bunch - 1) * 100 : 100;
     }
+    due = start + plan.gap * (slot + plan.bursts);
     if (plan.end) play_lc_burst(plan, due, true, fates.back());
+    last_end_due_ = due;
+    if (plan.stray_us >= 0 && plan.bursts > 0) {
+      const simhyt::Packet copy = last_burst_;
+      rt_.at(due + plan.stray_us, [this, copy, call = plan.call] {
+        voice_.send_to(bridge_, std::vector<uint8_t>(copy.begin(), copy.end()));
+        const simhyt::Fields f = simhyt::parse(copy);
+        log_.event("hyt_stray_tx").num("call", call).num("seq", f.sequence);
+      });
+    }
     return true;
   }
 
@@ -377,6 +427,11 @@ class Master {
         .num("uncorrectable", p.uncorrectable)
         .flag("end", p.end)
         .num("first_seq", static_cast<uint16_t>(sequence_ + 1))
+        .num("gap_us", p.gap)
+        .num("renumber_at", p.renumber_at)
+        .num(p.restart ? "restart_to" : "jump_by", p.renumber_to)
+        .num("after_end_us", p.after_end_us)
+        .num("stray_us", p.stray_us)
         .flag("impaired", link.impaired())
         .str("link", link_text);
   }
@@ -411,8 +466,8 @@ class Master {
     p.h.sequence = ++sequence_;
     p.h.kind = simhyt::kKindVoice;
     p.h.frame_type = simhyt::voice_frame_type(position);
-    send_at(due, simhyt::build(p.h, simhyt::voice_burst(air, centre)), "voice", expected,
-            injected == "---" ? "" : injected, p.call, fate);
+    last_burst_ = simhyt::build(p.h, simhyt::voice_burst(air, centre));
+    send_at(due, last_burst_, "voice", expected, injected == "---" ? "" : injected, p.call, fate);
   }
 
   // The air frames of burst n; `expected` gets what the repeater should
@@ -472,6 +527,8 @@ class Master {
   simdmr::VoiceBits last_delivered_{};
   uint16_t sequence_ = 0;
   int calls_played_ = 0;
+  int64_t last_end_due_ = 0;  // when the last call's end packet was due
+  simhyt::Packet last_burst_{};
   int a_received_ = 0, announcements_ = 0, positions_ = 0, others_ = 0;
 };
 

@@ -4,13 +4,30 @@
 #include <cstdio>
 #include <cstdlib>
 #include <string>
+#include <vector>
 
 #include "run_report.h"
+
+namespace {
+
+// The figures of the master's call `call` from one of the report's lists.
+template <typename Figures>
+int print_figures_of(const std::vector<Figures>& calls, int call) {
+  for (const Figures& f : calls)
+    if (f.call == call) {
+      simreport::print_figures(f, stdout);
+      return 0;
+    }
+  std::printf("no network call %d\n", call);
+  return 1;
+}
+
+}  // namespace
 
 int main(int argc, char** argv) {
   std::string repeater, master;
   simreport::Expectations e;
-  int figures_of = 0;
+  int figures_of = 0, air_figures_of = 0;
   for (int i = 1; i < argc; ++i) {
     const std::string a = argv[i];
     auto value = [&]() -> const char* { return i + 1 < argc ? argv[++i] : ""; };
@@ -38,26 +55,22 @@ int main(int argc, char** argv) {
       e.clean_grid = true;
     else if (a == "--grid-figures")
       figures_of = std::atoi(value());
+    else if (a == "--air-figures")
+      air_figures_of = std::atoi(value());
     else {
       std::puts(
           "usage: moto_bridge_sim_report --repeater FILE --master FILE [--call-sign C] [--repeater-id N]\n"
           "         [--bridge-id N] [--tx HZ] [--rx HZ] [--rdac N] [--calls N] [--positions N] [--clean-grid]\n"
-          "         [--grid-figures CALL]\n"
+          "         [--grid-figures CALL] [--air-figures CALL]\n"
           "  --clean-grid: network calls over an impaired link must keep their grid on air\n"
-          "  --grid-figures: only the grid figures of the master's call CALL, as key=value words");
+          "  --grid-figures: only the grid figures of the master's call CALL, as key=value words\n"
+          "  --air-figures: only how the master's call CALL came out on air, matched by its frames");
       return 2;
     }
   }
   const auto r = simreport::analyse(simjson::read_file(repeater), simjson::read_file(master));
-  if (figures_of > 0) {
-    for (const simreport::CallGrid& g : r.grids)
-      if (g.call == figures_of) {
-        simreport::print_figures(g, stdout);
-        return 0;
-      }
-    std::printf("no network call %d\n", figures_of);
-    return 1;
-  }
+  if (air_figures_of > 0) return print_figures_of(r.on_air, air_figures_of);
+  if (figures_of > 0) return print_figures_of(r.grids, figures_of);
   simreport::print(r, stdout);
   const auto why = simreport::shortcomings(r, e);
   for (const std::string& w : why) std::printf("MISSING: %s\n", w.c_str());

@@ -181,6 +181,92 @@ std::vector<CallGrid> grids_of(const std::vector<Object>& master, const std::vec
   return grids;
 }
 
+// The Motorola datagrams of one call (by its call number) around the span
+// in which its bursts arrived, in arrival order.
+std::vector<const Object*> moto_call_datagrams(const std::vector<Object>& repeater, int64_t call_seq, int64_t from,
+                                               int64_t to) {
+  std::vector<const Object*> out;
+  for (const Object& o : repeater)
+    if (o.event() == "moto_voice_rx" && o.num("call_seq", -1) == call_seq && o.num("t_us") >= from &&
+        o.num("t_us") <= to)
+      out.push_back(&o);
+  std::stable_sort(out.begin(), out.end(),
+                   [](const Object* a, const Object* b) { return a->num("t_us") < b->num("t_us"); });
+  return out;
+}
+
+void measure_moto_call(CallOnAir& a, const std::vector<const Object*>& datagrams) {
+  int64_t last_voice = -1;
+  int silence_run = 0;
+  for (const Object* o : datagrams) {
+    if (o->str("kind") == "header" && o->num("marker") == 0xDD) a.own_header = true;
+    if (o->str("kind") != "burst") continue;
+    const int64_t t = o->num("t_us");
+    if (last_voice >= 0) {
+      const double gap = static_cast<double>(t - last_voice) / 1000.0;
+      a.largest_gap_ms = std::max(a.largest_gap_ms, gap);
+      a.closest_ms = a.closest_ms == 0 ? gap : std::min(a.closest_ms, gap);
+    }
+    last_voice = t;
+    silence_run = o->flag("silence") ? silence_run + 1 : 0;
+    a.longest_silence_ms = std::max(a.longest_silence_ms, silence_run * 60.0);
+  }
+}
+
+std::vector<CallOnAir> calls_on_air(const std::vector<Object>& master, const std::vector<Object>& repeater) {
+  std::multimap<std::string, Received> by_frames;
+  for (const Object& o : repeater)
+    if (o.event() == "moto_voice_rx" && o.str("kind") == "burst" && !o.flag("silence"))
+      by_frames.emplace(o.str("frames"), Received{o.num("t_us"), &o});
+  std::vector<CallOnAir> calls;
+  for (const auto& [number, call] : calls_of(master, "hyt_call_tx")) {
+    CallOnAir a;
+    a.call = static_cast<int>(number);
+    std::vector<double> added;
+    std::vector<int64_t> call_seqs;
+    int64_t first_t = -1, last_t = -1, stray_t = -1;
+    for (const Object& o : master) {
+      if (o.event() == "hyt_stray_tx" && o.num("call") == number) stray_t = o.num("t_us");
+      if (o.event() != "hyt_voice_tx" || o.num("call") != number || o.str("kind") != "voice") continue;
+      ++a.sent;
+      const Object* r = nullptr;
+      auto range = by_frames.equal_range(o.str("frames"));
+      for (auto it = range.first; it != range.second; ++it)
+        if (it->second.t >= o.num("t_us") && (!r || it->second.t < r->num("t_us"))) r = it->second.o;
+      if (!r) continue;
+      ++a.own;
+      added.push_back(static_cast<double>(r->num("t_us") - o.num("t_us")) / 1000.0);
+      if (std::find(call_seqs.begin(), call_seqs.end(), r->num("call_seq")) == call_seqs.end())
+        call_seqs.push_back(r->num("call_seq"));
+      if (first_t < 0) first_t = r->num("t_us");
+      last_t = std::max(last_t, r->num("t_us"));
+    }
+    a.given_up = a.sent - a.own;
+    a.moto_calls = static_cast<int>(call_seqs.size());
+    if (!call_seqs.empty()) {
+      a.call_seq = static_cast<int>(call_seqs.front());
+      measure_moto_call(a, moto_call_datagrams(repeater, call_seqs.front(), first_t - 5000000, last_t + 5000000));
+    }
+    if (!added.empty()) {
+      const Stats st = stats_of(added);
+      a.added_min_ms = st.min;
+      a.added_median_ms = st.median;
+      a.added_max_ms = st.max;
+    }
+    if (stray_t >= 0) {
+      // Up to 3 s after the copy, or until the master's next call.
+      int64_t until = stray_t + 3000000;
+      for (const Object& o : master)
+        if (o.event() == "hyt_call_tx" && o.num("call") == number + 1) until = std::min(until, o.num("t_us"));
+      a.stray_sent = true;
+      for (const Object& o : repeater)
+        if (o.event() == "moto_voice_rx" && o.num("t_us") > stray_t && o.num("t_us") < until) ++a.after_stray;
+    }
+    calls.push_back(a);
+  }
+  return calls;
+}
+
 const char* fmt_stats(char* buf, size_t n, const std::vector<double>& v) {
   const Stats s = stats_of(v);
   if (s.count == 0) {
@@ -262,6 +348,7 @@ Report analyse(const std::vector<Object>& repeater, const std::vector<Object>& m
   match(r.moto_to_hytera, repeater, "moto_voice_tx", "moto_call_tx", master, "hyt_rx");
   match(r.hytera_to_moto, master, "hyt_voice_tx", "hyt_call_tx", repeater, "moto_voice_rx");
   r.grids = grids_of(master, repeater);
+  r.on_air = calls_on_air(master, repeater);
   return r;
 }
 
@@ -362,6 +449,16 @@ void print_figures(const CallGrid& g, std::FILE* out) {
                g.bursts, g.on_air, g.gaps_over_80ms, g.largest_gap_ms, g.p99_jitter_ms, g.filled, g.lost_on_link,
                g.late_filled, g.own, g.wrong, g.missing, added.median, g.lead_for_99_ms, g.max_lateness_ms,
                g.sender_stall_ms);
+}
+
+void print_figures(const CallOnAir& a, std::FILE* out) {
+  std::fprintf(out,
+               "sent=%d own=%d given_up=%d moto_calls=%d call_seq=%d own_header=%d largest_gap=%.1f "
+               "longest_silence=%.0f closest=%.1f added_min=%.1f added_median=%.1f added_max=%.1f stray=%d "
+               "after_stray=%d\n",
+               a.sent, a.own, a.given_up, a.moto_calls, a.call_seq, a.own_header ? 1 : 0, a.largest_gap_ms,
+               a.longest_silence_ms, a.closest_ms, a.added_min_ms, a.added_median_ms, a.added_max_ms,
+               a.stray_sent ? 1 : 0, a.after_stray);
 }
 
 void print(const Report& r, std::FILE* out) {

@@ -64,6 +64,25 @@ struct CallGrid {
   std::vector<GridBurst> slots;
 };
 
+// One network call as it came out on air, matched by its frames rather than
+// its sequence numbers, so it holds across sequence jumps and across slots
+// the bridge put in or gave up to follow the master's clock.
+struct CallOnAir {
+  int call = 0;
+  int sent = 0;                   // voice bursts the master sent (not lost on the link)
+  int own = 0;                    // ... that reached the repeater with their own frames
+  int given_up = 0;               // sent - own
+  int moto_calls = 0;             // Motorola calls that carried its bursts
+  int call_seq = -1;              // call number of the Motorola call that carried its first burst
+  bool own_header = false;        // that call began with a first header of its own (marker 0xDD)
+  double largest_gap_ms = 0;      // between the voice datagrams of that call
+  double longest_silence_ms = 0;  // silence slots in a row x 60 ms
+  double closest_ms = 0;          // smallest spacing of two of its voice datagrams
+  double added_min_ms = 0, added_median_ms = 0, added_max_ms = 0;  // on air - sent, own bursts
+  bool stray_sent = false;  // the master sent a stray copy of its last burst after its end
+  int after_stray = 0;      // datagrams the repeater got in the 3 s after that copy (or until the next call)
+};
+
 struct Report {
   bool registered = false, registration_signed = false;
   uint32_t bridge_id = 0;
@@ -76,7 +95,8 @@ struct Report {
   std::vector<double> rdac_s;  // after the first "A"
   std::vector<simjson::Object> announcements;
   Direction moto_to_hytera, hytera_to_moto;
-  std::vector<CallGrid> grids;  // one per network call the master played
+  std::vector<CallGrid> grids;    // one per network call the master played
+  std::vector<CallOnAir> on_air;  // the same calls matched by their frames
   int positions_sent = 0, positions_matched = 0;
   int bad_signatures = 0;
   int datagrams_checked = 0;  // signed datagrams from the bridge seen by the repeater
@@ -99,5 +119,6 @@ std::vector<std::string> shortcomings(const Report& r, const Expectations& e);
 void print(const Report& r, std::FILE* out);
 // One line of key=value words with a call's grid figures, for scripts.
 void print_figures(const CallGrid& g, std::FILE* out);
+void print_figures(const CallOnAir& a, std::FILE* out);
 
 }  // namespace simreport

@@ -9,30 +9,24 @@ namespace {
 // Fewer samples than this say too little about the link's tail.
 constexpr unsigned int kMinimumSamples = 50;
 
-int32_t samples[JITTER_LEAD_SAMPLES];
-int32_t scratch[JITTER_LEAD_SAMPLES];
-unsigned int count;         // samples held, up to JITTER_LEAD_SAMPLES
-unsigned int next;          // where the next sample goes
-unsigned int of_this_call;  // the newest samples that belong to the call in hand
-
 }  // namespace
 
-void jitter_lead_reset() {
+void JitterLead::reset() {
   count = 0;
   next = 0;
   of_this_call = 0;
 }
 
-void jitter_lead_record(int32_t lateness_us) {
+void JitterLead::record(int32_t lateness_us) {
   samples[next] = lateness_us;
   next = (next + 1) % JITTER_LEAD_SAMPLES;
   if (count < JITTER_LEAD_SAMPLES) ++count;
   if (of_this_call < JITTER_LEAD_SAMPLES) ++of_this_call;
 }
 
-void jitter_lead_end_call() {
+void JitterLead::end_call() {
   if (of_this_call == 0) return;
-  auto at = [](unsigned int back) -> int32_t& {
+  auto at = [this](unsigned int back) -> int32_t& {
     return samples[(next + JITTER_LEAD_SAMPLES - 1 - back) % JITTER_LEAD_SAMPLES];
   };
   int32_t fastest = at(0);
@@ -41,8 +35,9 @@ void jitter_lead_end_call() {
   of_this_call = 0;
 }
 
-int jitter_lead_choose_ms() {
+int JitterLead::choose_ms() const {
   if (count < kMinimumSamples) return JITTER_BUFFER_START_MS;
+  int32_t scratch[JITTER_LEAD_SAMPLES];
   std::copy(samples, samples + count, scratch);
   // The smallest lead that would have held 99 % of these bursts.
   const unsigned int rank = (count * 99 + 99) / 100 - 1;

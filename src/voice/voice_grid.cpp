@@ -1,139 +1,204 @@
 #include "voice/voice_grid.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace {
 
-struct Slot {
-  int k;          // the slot this entry holds, valid when k matches
-  bool stored;    // a burst waits in it
-  bool left_own;  // it left with its own burst
-  unsigned int signed_len;
-  unsigned char datagram[GRID_DATAGRAM_MAX];
-};
+// Below any slot a call can reach, so an empty entry never matches.
+constexpr int64_t kNoSlot = INT64_MIN / 4;
 
-Slot slots[GRID_SLOTS];
-bool active;
-bool anything_left;
-timeval first_arrival_at;
-uint16_t first_sequence_number;
-int lead_ms_of_call;
-int next_slot;
-int highest_received;
-int last_left;
-GridCounters counters;
-
-Slot& entry(int k) { return slots[((k % GRID_SLOTS) + GRID_SLOTS) % GRID_SLOTS]; }
-
-long long to_us(const timeval& t) { return static_cast<long long>(t.tv_sec) * 1000000LL + t.tv_usec; }
-
-long long deadline_us(int k) {
-  return to_us(first_arrival_at) + static_cast<long long>(lead_ms_of_call) * 1000LL +
-         k * static_cast<long long>(GRID_SLOT_US);
-}
+int64_t signed_step(uint16_t to, uint16_t from) { return static_cast<int16_t>(static_cast<uint16_t>(to - from)); }
 
 }  // namespace
 
-void grid_clear() {
+void VoiceGrid::clear() {
   active = false;
-  for (Slot& s : slots) s = Slot{};
-  for (Slot& s : slots) s.k = -1000000;
-  counters = GridCounters{};
-}
-
-bool grid_active() { return active; }
-
-void grid_start(const timeval& first_arrival, uint16_t first_sequence, int lead_ms, int first_slot) {
-  grid_clear();
-  active = true;
+  origin_us = 0;
+  next = 0;
+  floor = kNoSlot;
+  lowest = 0;
+  highest = -1;
   anything_left = false;
-  first_arrival_at = first_arrival;
-  first_sequence_number = first_sequence;
-  lead_ms_of_call = lead_ms;
-  next_slot = first_slot;
-  highest_received = 0;
-  last_left = first_slot - 1;
+  holes = 0;
+  ref_sequence = 0;
+  ref_slot = 0;
+  bent = false;
+  bend_sequence = 0;
+  bend_slots = 0;
+  bend_at = 0;
+  for (GridSlot& s : slots) {
+    s = GridSlot{};
+    s.n = kNoSlot;
+  }
 }
 
-int grid_lead_ms() { return lead_ms_of_call; }
-
-int grid_slot_of(uint16_t sequence) {
-  return static_cast<int16_t>(static_cast<uint16_t>(sequence - first_sequence_number));
+void VoiceGrid::start(int64_t origin) {
+  clear();
+  active = true;
+  origin_us = origin;
 }
 
-uint16_t grid_sequence_of(int k) { return static_cast<uint16_t>(first_sequence_number + k); }
-
-timeval grid_deadline(int k) {
-  const long long us = deadline_us(k);
-  return timeval{static_cast<time_t>(us / 1000000LL), static_cast<suseconds_t>(us % 1000000LL)};
+int64_t VoiceGrid::slot_at_or_after(int64_t t_us) const {
+  const int64_t d = t_us - origin_us;
+  return d <= 0 ? -((-d) / GRID_SLOT_US) : (d + GRID_SLOT_US - 1) / GRID_SLOT_US;
 }
 
-int32_t grid_lateness_us(int k, const timeval& arrival) {
-  return static_cast<int32_t>(to_us(arrival) - to_us(first_arrival_at) - k * static_cast<long long>(GRID_SLOT_US));
+void VoiceGrid::anchor(uint16_t sequence, int64_t n, int64_t first_allowed) {
+  ref_sequence = sequence;
+  ref_slot = n;
+  bent = false;
+  floor = first_allowed;
+  lowest = n;
+  highest = std::max(highest, first_allowed - 1);
 }
 
-GridPlace grid_place(int k, const timeval& now) {
-  if (k >= next_slot + GRID_SLOTS) return GRID_OUT_OF_WINDOW;
-  if (k < next_slot) {
-    // Overtaken by the first burst: still in time while nothing has left.
-    const bool in_time = !anything_left && deadline_us(k) > to_us(now) && k > highest_received - GRID_SLOTS;
+int64_t VoiceGrid::slot_of(uint16_t sequence) const {
+  int64_t n = ref_slot + signed_step(sequence, ref_sequence);
+  if (bent && signed_step(sequence, bend_sequence) < 0) n += bend_slots;
+  return n;
+}
+
+uint16_t VoiceGrid::sequence_of(int64_t n) const {
+  return static_cast<uint16_t>(ref_sequence + static_cast<uint16_t>(n - ref_slot));
+}
+
+void VoiceGrid::raise_highest(int64_t n) {
+  if (n <= highest) return;
+  // Slots between the old highest and this one that already left with
+  // silence stood for bursts that never came.
+  for (int64_t m = std::max(highest + 1, n - GRID_SLOTS + 1); m < n && m < next; ++m) {
+    GridSlot& s = entry(m);
+    if (s.n == m && s.left_silent && !s.inserted && !s.hole) {
+      s.hole = true;
+      ++holes;
+    }
+  }
+  highest = n;
+}
+
+GridPlace VoiceGrid::place(int64_t n, int64_t now_us) {
+  if (n >= next + GRID_SLOTS) return GRID_OUT_OF_WINDOW;
+  if (n < next) {
+    const bool in_time = !anything_left && n >= floor && deadline_us(n) > now_us && n > highest - GRID_SLOTS;
     if (!in_time) {
-      Slot& s = entry(k);
-      if (s.k == k && s.left_own) return GRID_DUPLICATE;
-      if (k > highest_received) highest_received = k;
-      ++counters.late;
+      const GridSlot& s = entry(n);
+      if (s.n == n && s.left_own) return GRID_DUPLICATE;
+      raise_highest(n);
       return GRID_LATE;
     }
-    next_slot = k;
-    last_left = k - 1;
+    next = n;
   }
-  Slot& s = entry(k);
-  if (s.k == k && s.stored) return GRID_DUPLICATE;
-  if (k > highest_received) highest_received = k;
+  if (n < floor) return GRID_LATE;
+  const GridSlot& s = entry(n);
+  if (s.n == n && s.stored) return GRID_DUPLICATE;
+  raise_highest(n);
   return GRID_STORED;
 }
 
-void grid_store(int k, const unsigned char* datagram, unsigned int signed_len) {
-  Slot& s = entry(k);
-  s.k = k;
+void VoiceGrid::store(int64_t n, uint16_t sequence, const unsigned char* voice, bool quiet) {
+  GridSlot& s = entry(n);
+  if (s.n != n) s = GridSlot{};
+  s.n = n;
   s.stored = true;
   s.left_own = false;
-  s.signed_len = signed_len < GRID_DATAGRAM_MAX ? signed_len : GRID_DATAGRAM_MAX;
-  memcpy(s.datagram, datagram, s.signed_len);
+  s.quiet = quiet;
+  memcpy(s.voice, voice, sizeof s.voice);
+  if (n < lowest) lowest = n;
+  // The line follows the newest burst, so a 16-bit step never spans more
+  // than the buffer holds.
+  const bool on_line = !bent || signed_step(sequence, bend_sequence) >= 0;
+  if (on_line && n > ref_slot) {
+    ref_sequence = sequence;
+    ref_slot = n;
+  }
 }
 
-int grid_next_slot() { return next_slot; }
-int grid_highest_received() { return highest_received; }
-
-unsigned char* grid_take(int k, unsigned int* signed_len) {
-  Slot& s = entry(k);
-  if (s.k != k || !s.stored) return nullptr;
-  *signed_len = s.signed_len;
-  return s.datagram;
+const unsigned char* VoiceGrid::take(int64_t n) {
+  const GridSlot& s = entry(n);
+  return s.n == n && s.stored ? s.voice : nullptr;
 }
 
-void grid_sent(int k, bool own_burst) {
-  Slot& s = entry(k);
-  if (s.k != k) s = Slot{};
-  s.k = k;
-  s.stored = false;
+bool VoiceGrid::left_with_own_burst(int64_t n) const {
+  const GridSlot& s = entry(n);
+  return s.n == n && s.left_own;
+}
+
+void VoiceGrid::sent(int64_t n, bool own_burst) {
+  GridSlot& s = entry(n);
+  const bool inserted = s.n == n && s.inserted;
+  s = GridSlot{};
+  s.n = n;
+  s.inserted = inserted;
   s.left_own = own_burst;
-  if (own_burst)
-    ++counters.bursts;
-  else
-    ++counters.filled;
+  s.left_silent = !own_burst;
+  if (!own_burst && !inserted && n <= highest) {
+    s.hole = true;
+    ++holes;
+  }
   anything_left = true;
-  last_left = k;
-  next_slot = k + 1;
+  next = n + 1;
+  if (bent && next > bend_at + GRID_SLOTS) bent = false;
 }
 
-GridCounters grid_counters() {
-  GridCounters c = counters;
-  // Every slot that left after the last burst received was filled: the
-  // tail while the call waited for its end. The other fills stood for
-  // bursts that came late or never.
-  const int tail = last_left > highest_received ? last_left - highest_received : 0;
-  c.lost = c.filled - tail - c.late;
-  if (c.lost < 0) c.lost = 0;
-  return c;
+void VoiceGrid::skipped(int64_t n) {
+  GridSlot& s = entry(n);
+  s = GridSlot{};
+  s.n = n;
+  anything_left = true;
+  next = n + 1;
+}
+
+void VoiceGrid::late_burst(int64_t n) {
+  GridSlot& s = entry(n);
+  if (s.n == n && s.hole) {
+    s.hole = false;
+    --holes;
+  }
+}
+
+void VoiceGrid::slip_later() {
+  const uint16_t last = sequence_of(highest);
+  ref_sequence = static_cast<uint16_t>(last + 1);
+  ref_slot = highest + 2;
+  bent = true;
+  bend_sequence = ref_sequence;
+  bend_slots = -1;
+  bend_at = highest + 1;
+  if (highest + 1 >= next) {
+    GridSlot& s = entry(highest + 1);
+    s = GridSlot{};
+    s.n = highest + 1;
+    s.inserted = true;
+  }
+}
+
+bool VoiceGrid::give_up_slot(bool* was_burst) {
+  if (highest < next) return false;
+  auto stored = [this](int64_t m) { return entry(m).n == m && entry(m).stored; };
+  int64_t r = -1;
+  for (int64_t m = next; m <= highest && r < 0; ++m)
+    if (!stored(m)) r = m;
+  for (int64_t m = next; m <= highest && r < 0; ++m)
+    if (entry(m).quiet) r = m;
+  if (r < 0) r = next;
+  *was_burst = stored(r);
+  const uint16_t given_up = sequence_of(r);
+  for (int64_t m = r; m < highest; ++m) {
+    entry(m) = entry(m + 1);
+    entry(m).n = m;
+  }
+  GridSlot& last = entry(highest);
+  last = GridSlot{};
+  last.n = highest;
+  --highest;
+  // Sequences after the one given up now lie a slot earlier; those before
+  // it where they were.
+  ref_sequence = static_cast<uint16_t>(given_up + 1);
+  ref_slot = r;
+  bent = true;
+  bend_sequence = ref_sequence;
+  bend_slots = 1;
+  bend_at = r;
+  return true;
 }

@@ -1,69 +1,100 @@
 #pragma once
-// The clock of a network call while the jitter buffer is on. The call's
-// first voice burst fixes it: the burst whose sequence number stands k after
-// that burst's leaves at the first burst's arrival + lead + k x 60 ms, on
-// absolute deadlines, so sleep errors never add up. Bursts wait in their slot
-// until it is due; the voice thread fills a slot whose burst never came.
-// One call at a time; all state is static, nothing is allocated.
-#include <sys/time.h>
-
+// The repeater's clock for network calls while the jitter buffer is on: slot
+// n leaves at origin + n x 60 ms, on absolute deadlines, so sleep errors never
+// add up. The master's sequence numbers are only mapped onto slots: the
+// mapping moves by a slot when the grid follows a sender whose clock runs
+// slow or fast, and starts afresh (a new stretch) after a sequence jump.
+// Bursts wait in their slot until it is due. Slot numbers are 64-bit, so no
+// call is too long; the mapping is always taken from a recent burst, so the
+// 16-bit sequence numbers may wrap any number of times. A slot keeps only
+// the burst's voice field: the datagram is built when the slot leaves, for
+// the place in the superframe that the slot has on air. Nothing is
+// allocated.
 #include <cstdint>
 
-constexpr long GRID_SLOT_US = 60000;
+#include "ipsc/moto_voice_packet.h"
+
+constexpr int64_t GRID_SLOT_US = 60000;
 // How far ahead of the next slot to leave a burst may be held: 64 slots are
 // 3.84 s, more than any lead.
 constexpr int GRID_SLOTS = 64;
-constexpr unsigned int GRID_DATAGRAM_MAX = 80;
 
 enum GridPlace {
   GRID_STORED,         // waits for its slot
-  GRID_LATE,           // its slot has left (filled): dropped
+  GRID_LATE,           // its slot has left: dropped
   GRID_DUPLICATE,      // its slot already holds it or left with it: dropped
-  GRID_OUT_OF_WINDOW,  // too far ahead to hold: dropped
+  GRID_OUT_OF_WINDOW,  // 64 slots or more ahead of the next to leave: not held
 };
 
-struct GridCounters {
-  int bursts;  // slots that left with their own burst
-  int late;    // bursts that came after their slot had left
-  int lost;    // slots up to the last burst received whose burst never came
-  int filled;  // slots that left with silence
+struct GridSlot {
+  int64_t n;         // the slot this entry holds; the other fields count only when it matches
+  bool stored;       // a burst waits in it
+  bool left_own;     // it left with its own burst
+  bool left_silent;  // it left with silence
+  bool inserted;     // silence put in to follow a slow sender
+  bool hole;         // left with silence while a later burst had come: counted lost
+  bool quiet;        // its burst is silence or repeats the one before: given up first
+  unsigned char voice[MOTO_VOICE_FIELD_LEN];
 };
 
-// No call on the grid.
-void grid_clear();
-bool grid_active();
+struct VoiceGrid {
+  bool active;            // a clock is running
+  int64_t origin_us;      // deadline of slot 0 on the voice thread's clock
+  int64_t next;           // the slot that leaves next
+  int64_t floor;          // no burst of the stretch goes before this slot
+  int64_t lowest;         // lowest slot the stretch used
+  int64_t highest;        // highest slot a burst of the stretch came for; floor - 1 before the first
+  bool anything_left;     // a slot of the stretch has left
+  int holes;              // slots that left with silence in place of a burst that never came
+  uint16_t ref_sequence;  // slot_of(s) = ref_slot + (s - ref_sequence) as a signed 16-bit step
+  int64_t ref_slot;
+  bool bent;  // sequences before bend_sequence lie bend_slots away from that line
+  uint16_t bend_sequence;
+  int bend_slots;
+  int64_t bend_at;  // the slot where the line bent; forgotten a window later
+  GridSlot slots[GRID_SLOTS];
 
-// Starts the clock: slot 0 is the burst with `first_sequence`, arrived at
-// `first_arrival`. Sending begins with `first_slot` (1 when slot 0 stood in
-// for the missing header and does not go on air itself).
-void grid_start(const timeval& first_arrival, uint16_t first_sequence, int lead_ms, int first_slot);
-int grid_lead_ms();
+  // No clock.
+  void clear();
+  // Starts the clock with slot 0 due at origin_us.
+  void start(int64_t origin);
+  int64_t deadline_us(int64_t n) const { return origin_us + n * GRID_SLOT_US; }
+  // The first slot due at or after t.
+  int64_t slot_at_or_after(int64_t t_us) const;
 
-// The slot of a sequence number, counted from the first burst; negative for
-// a burst that the first one overtook.
-int grid_slot_of(uint16_t sequence);
-// Sequence number that slot k stands for.
-uint16_t grid_sequence_of(int k);
-timeval grid_deadline(int k);
-// How late (negative: early) a burst of slot k arriving at `arrival` is
-// against the first burst, in microseconds.
-int32_t grid_lateness_us(int k, const timeval& arrival);
+  // A new stretch: `sequence` goes in slot `n`, nothing of it before `first_allowed`.
+  void anchor(uint16_t sequence, int64_t n, int64_t first_allowed);
+  int64_t slot_of(uint16_t sequence) const;
+  // The sequence number slot n stands for on the current line.
+  uint16_t sequence_of(int64_t n) const;
 
-// Where a burst of slot k arriving at `now` goes. A burst the first one
-// overtook is taken as long as nothing has left yet and its slot is still to
-// come; the slots between it and the first burst are then filled.
-GridPlace grid_place(int k, const timeval& now);
-// Keeps the datagram (signed_len bytes, trailer still to come) for slot k
-// after grid_place said GRID_STORED.
-void grid_store(int k, const unsigned char* datagram, unsigned int signed_len);
+  // Where a burst for slot n arriving at now_us goes. A burst the stretch's
+  // first one overtook is still taken while nothing has left and its slot is
+  // to come.
+  GridPlace place(int64_t n, int64_t now_us);
+  // Keeps the voice field of burst `sequence` for slot n after place() said
+  // GRID_STORED.
+  void store(int64_t n, uint16_t sequence, const unsigned char* voice, bool quiet);
+  // The voice field waiting in slot n, or nullptr.
+  const unsigned char* take(int64_t n);
+  // Slot n left with its own burst (as far as the ring still remembers).
+  bool left_with_own_burst(int64_t n) const;
+  // Slot n has left (own burst or silence), or was skipped.
+  void sent(int64_t n, bool own_burst);
+  void skipped(int64_t n);
+  // A burst that came after its slot left as silence was late, not lost.
+  void late_burst(int64_t n);
 
-// The slot that leaves next, and the highest slot a burst arrived for.
-int grid_next_slot();
-int grid_highest_received();
-// The datagram waiting in slot k (the next to leave) or nullptr.
-unsigned char* grid_take(int k, unsigned int* signed_len);
-// Slot k has left, with its own burst or filled.
-void grid_sent(int k, bool own_burst);
+  // A slower sender: bursts after the highest one move a slot later, one
+  // slot of silence goes in between.
+  void slip_later();
+  // A faster sender: one waiting slot goes, the later ones move a slot
+  // earlier. An empty slot is given up first, then a quiet burst, else the
+  // next to leave. False when nothing waits.
+  bool give_up_slot(bool* was_burst);
 
-// Figures of the call so far.
-GridCounters grid_counters();
+ private:
+  GridSlot& entry(int64_t n) { return slots[((n % GRID_SLOTS) + GRID_SLOTS) % GRID_SLOTS]; }
+  const GridSlot& entry(int64_t n) const { return slots[((n % GRID_SLOTS) + GRID_SLOTS) % GRID_SLOTS]; }
+  void raise_highest(int64_t n);
+};
