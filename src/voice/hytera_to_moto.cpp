@@ -18,6 +18,7 @@
 #include "main/repeater_address.h"
 #include "main/sockets.h"
 #include "main/supervision.h"
+#include "main/thread_wait.h"
 #include "main/trusted_senders.h"
 #include "main/udp_io.h"
 #include "master_link/hytera_voice_packet.h"
@@ -437,6 +438,7 @@ bool wait_for_datagram_or_drop_summary() {
 }  // namespace
 
 void* send_voice_to_motorola(void*) {
+  name_this_thread("voice_to_moto");
   v2m_reset();
   printf("%s", "\033[0;33m");
   puts("Start Voice to Motorola Pthread\n");
@@ -446,7 +448,7 @@ void* send_voice_to_motorola(void*) {
   for (;;) {
     if (Local_Repeater_audio_srv_sock < 0) {
       // The voice socket never opened: nothing will ever arrive.
-      sleep(1);
+      wait_until(-1, -1, WAIT_FOREVER);
       continue;
     }
     // While a network call is on the grid the thread wakes at each slot's
