@@ -330,7 +330,7 @@ void* send_voice_to_hytera(void*) {
   name_this_thread("voice_to_hytera");
   ipsc_thread_start();
   for (;;) {
-    wait_until(Quorvix_sock, -1, ipsc_next_wake_us());
+    wait_until(Quorvix_sock, -1, with_drop_summary(ipsc_next_wake_us(), static_cast<int>(RptrPort)));
     if (!ipsc_wake()) return nullptr;
   }
 }

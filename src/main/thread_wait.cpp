@@ -6,6 +6,8 @@
 #include <time.h>
 #include <unistd.h>
 
+#include "main/trusted_senders.h"
+
 namespace {
 
 int64_t clock_monotonic_us() {
@@ -37,6 +39,14 @@ bool wait_until(int sock, int wake_fd, int64_t deadline_us) {
     if (limit != nullptr && remaining == 0) return false;
     // Interrupted, or a timeout that came a hair early: look at the clock again.
   }
+}
+
+int64_t with_drop_summary(int64_t deadline_us, int local_port) {
+  const int64_t due_ms = drop_summary_due_ms(local_port);
+  if (due_ms == NO_DROP_SUMMARY_DUE) return deadline_us;
+  // The drop report keeps its own millisecond clock, monotonic as this one.
+  const int64_t due_us = monotonic_us() + (due_ms - drop_report_clock_ms()) * 1000;
+  return due_us < deadline_us ? due_us : deadline_us;
 }
 
 int wake_signal_open() { return eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC); }

@@ -19,6 +19,11 @@ extern int64_t (*monotonic_us)();
 // already passed it only looks, without waiting.
 bool wait_until(int sock, int wake_fd, int64_t deadline_us);
 
+// The sooner of `deadline_us` and the time the minute's drop summary of
+// `local_port` falls due: a thread that reads a port waits no longer, so the
+// summary comes out even when nothing more arrives.
+int64_t with_drop_summary(int64_t deadline_us, int local_port);
+
 // A wake-up from another thread: raising it makes wait_until return in the
 // thread that waits on it; the waiter clears it before it looks at what the
 // signal announced, so a raise is never lost. -1 when it could not be made;

@@ -151,7 +151,9 @@ void rdac_step(void (*sleep_s)(unsigned)) {
   // While announcements are due, each turn sleeps its 6 s in one go and
   // takes an answer only after its announcement, as the schedule always has;
   // otherwise the thread waits for an answer or a login.
-  if (Start_rdac <= 0) wait_until(Local_Repeater_rdac_srv_sock, Start_rdac_signal, WAIT_FOREVER);
+  if (Start_rdac <= 0)
+    wait_until(Local_Repeater_rdac_srv_sock, Start_rdac_signal,
+               with_drop_summary(WAIT_FOREVER, LISTEN_REPEATER_rdac_PORT));
   wake_signal_clear(Start_rdac_signal);
   rdac_turn(sleep_s);
 }

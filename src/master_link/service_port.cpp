@@ -27,7 +27,7 @@ void* localrepeater_handler(void*) {
   printf("%s", "\033[0m");
   // A bounded batch per wake-up; the rest of a burst waits in the queue.
   for (;;) {
-    wait_until(Local_Repeater_srv_sock, -1, WAIT_FOREVER);
+    wait_until(Local_Repeater_srv_sock, -1, with_drop_summary(WAIT_FOREVER, LISTEN_REPEATER_PORT));
     for (int n = 0; n < SERVICE_PORT_DATAGRAMS_PER_WAKE && service_port_turn(); ++n) {
     }
   }

@@ -8,19 +8,13 @@ constexpr int SERVICE_PORT_RECEIVE_LIMIT = 224;
 extern unsigned char readBuffer[SERVICE_PORT_RECEIVE_LIMIT];
 extern sockaddr_in fromRepeater_srv;  // sender of the master's last datagram; kept, never read
 
-<<<<<<< HEAD
-// One receive step on the service port; logs a line for a datagram of one
-// byte or more from the master, and the drops' minute summary when it is
-// due. Without its 2 ms pause.
-void service_port_turn();
-=======
 // Datagrams one wake-up of the thread takes at most before it waits again.
 constexpr int SERVICE_PORT_DATAGRAMS_PER_WAKE = 64;
 
-// One receive attempt on the service port; logs a line for a datagram of one
-// byte or more. True when a datagram (of any length) was taken.
+// One receive step on the service port; logs a line for a datagram of one
+// byte or more from the master, and the drops' minute summary when it is
+// due. True when the master's datagram (of any length) was taken.
 bool service_port_turn();
->>>>>>> 0e57f57 (Worker threads wait on their sockets, a wake-up signal and their deadlines instead of polling; the keep-alive pair keeps its 5.08 s rhythm on the monotonic clock, the RDAC thread wakes at once for a login, and the threads carry names)
 
 // Thread entry; never returns.
 void* localrepeater_handler(void*);
