@@ -5,6 +5,7 @@
 // datagram, a raised signal or a passed deadline, and for nothing else.
 #include <gtest/gtest.h>
 
+#include <arpa/inet.h>
 #include <fcntl.h>
 
 #include <string>
@@ -17,6 +18,7 @@
 #include "main/sockets.h"
 #include "main/supervision.h"
 #include "main/thread_wait.h"
+#include "main/trusted_senders.h"
 #include "master_link/rdac.h"
 #include "support/ipsc_side.h"
 #include "support/test_support.h"
@@ -159,6 +161,39 @@ TEST_F(ThreadWait, RdacWakesForLoginAndAnswerAndKeepsItsSchedule) {
     Local_Repeater_audio_srv_sock = Local_Repeater_rdac_srv_sock = -1;
     master_online = 0;
   }
+}
+
+int64_t fake_drop_ms = 0;
+int64_t fake_drop_clock() { return fake_drop_ms; }
+
+TEST_F(ThreadWait, AThreadWakesForItsPortsDropSummaryWhenItIsSooner) {
+  int64_t (*saved)() = drop_report_clock_ms;
+  drop_report_clock_ms = fake_drop_clock;
+  reset_drop_reports();
+  fake_drop_ms = 500'000;
+  constexpr int kPort = 62005;
+  const int64_t later = fake_now_us + 90'000'000, sooner = fake_now_us + 30'000'000;
+  // Nothing dropped: nothing to wake for.
+  EXPECT_EQ(with_drop_summary(WAIT_FOREVER, kPort), WAIT_FOREVER);
+  sockaddr_in stranger{};
+  stranger.sin_family = AF_INET;
+  stranger.sin_addr.s_addr = htonl(0xC0000204);
+  // The first drop has its line; the second is left for the minute's summary.
+  capture_stdout([&] { report_drop(stranger, kPort, DropReason::kNotNetworkMaster); });
+  EXPECT_EQ(with_drop_summary(WAIT_FOREVER, kPort), WAIT_FOREVER);
+  capture_stdout([&] { report_drop(stranger, kPort, DropReason::kNotNetworkMaster); });
+  // It falls due 60 s after the first drop, on either clock.
+  const int64_t due = fake_now_us + DROP_SUMMARY_INTERVAL_MS * 1000;
+  EXPECT_EQ(with_drop_summary(WAIT_FOREVER, kPort), due);
+  EXPECT_EQ(with_drop_summary(later, kPort), due);
+  EXPECT_EQ(with_drop_summary(sooner, kPort), sooner);
+  EXPECT_EQ(with_drop_summary(later, kPort + 1), later) << "another port's drops";
+  // Once printed, nothing is due any more.
+  fake_drop_ms += DROP_SUMMARY_INTERVAL_MS;
+  capture_stdout([&] { flush_drop_summary(kPort); });
+  EXPECT_EQ(with_drop_summary(later, kPort), later);
+  reset_drop_reports();
+  drop_report_clock_ms = saved;
 }
 
 TEST(WaitUntil, ReturnsForADatagramASignalOrThePassedDeadlineOnly) {
