@@ -272,8 +272,8 @@ const char* fmt_stats(char* buf, size_t n, const std::vector<double>& v) {
   if (s.count == 0) {
     std::snprintf(buf, n, "no samples");
   } else {
-    std::snprintf(buf, n, "median %.2f ms, p99 %.2f ms, min %.2f, max %.2f (%zu samples)", s.median, s.p99, s.min,
-                  s.max, s.count);
+    std::snprintf(buf, n, "median %.2f ms, p95 %.2f ms, p99 %.2f ms, min %.2f, max %.2f (%zu samples)", s.median, s.p95,
+                  s.p99, s.min, s.max, s.count);
   }
   return buf;
 }
@@ -290,6 +290,7 @@ Stats stats_of(std::vector<double> values) {
     return values[std::min(i, values.size() - 1)];
   };
   s.median = quantile(0.5);
+  s.p95 = quantile(0.95);
   s.p99 = quantile(0.99);
   s.min = values.front();
   s.max = values.back();

@@ -17,7 +17,7 @@ namespace simreport {
 
 struct Stats {
   size_t count = 0;
-  double median = 0, p99 = 0, min = 0, max = 0;
+  double median = 0, p95 = 0, p99 = 0, min = 0, max = 0;
 };
 Stats stats_of(std::vector<double> values);
 

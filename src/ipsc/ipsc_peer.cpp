@@ -3,7 +3,6 @@
 
 #include <arpa/inet.h>
 #include <sys/socket.h>
-#include <unistd.h>
 
 #include <climits>
 #include <cstdint>
@@ -18,6 +17,7 @@
 #include "main/log_time.h"
 #include "main/sockets.h"
 #include "main/supervision.h"
+#include "main/thread_wait.h"
 #include "main/trusted_senders.h"
 #include "main/udp_io.h"
 
@@ -28,6 +28,9 @@ namespace {
 IpscHandlers handlers{};
 
 int turn_counter = 0;
+// Turns are counted on the monotonic clock from the thread's start.
+int64_t turn_origin_us = 0;
+int64_t turns_counted = 0;
 
 // A repeater ignores keep-alives from a peer it has not registered, so after
 // a repeater restart (or when it came up after us) only a new registration
@@ -184,6 +187,15 @@ void learn_repeater_id(int length, const sockaddr_in& sender) {
     repeater_learn_peer_id(sendBuffer);
 }
 
+// Turns of the clock that have passed since they were last counted.
+int clock_turns() {
+  const int64_t elapsed = monotonic_us() - turn_origin_us;
+  const int64_t now_turn = elapsed < 0 ? 0 : elapsed / IPSC_TURN_US;
+  const int64_t fresh = now_turn > turns_counted ? now_turn - turns_counted : 0;
+  if (now_turn > turns_counted) turns_counted = now_turn;
+  return fresh > INT_MAX / 2 ? INT_MAX / 2 : static_cast<int>(fresh);
+}
+
 int finish_turn(int length, const sockaddr_in& sender) {
   if (length >= 0) {
     learn_repeater_id(length, sender);
@@ -234,6 +246,8 @@ void ipsc_thread_start() {
   if (handlers.reset) handlers.reset();
   repeater_link_reset();
   turn_counter = 0;
+  turn_origin_us = monotonic_us();
+  turns_counted = 0;
   registered = false;
   keep_alive_answered = false;
 }
@@ -273,8 +287,11 @@ int ipsc_handle_turn(int length, const sockaddr_in& sender) {
   return 1;
 }
 
-int ipsc_turn() {
-  ++turn_counter;
+namespace {
+
+// A pass with a flag for whether a signed datagram was taken.
+int pass(int turns, bool* took) {
+  if (turn_counter < INT_MAX - turns) turn_counter += turns;
   sockaddr_in sender{};
   int length = -1;
   for (int tries = 0; tries < kDropsPerTurn; ++tries) {
@@ -282,13 +299,38 @@ int ipsc_turn() {
     if (length < 0 || admitted(length, sender)) break;
     length = -1;
   }
+  *took = length >= 0;
   return finish_turn(length, sender);
 }
 
+}  // namespace
+
+int ipsc_pass(int turns) {
+  bool took = false;
+  return pass(turns, &took);
+}
+
+int ipsc_turn() { return ipsc_pass(1); }
+
+int ipsc_wake() {
+  bool took = false;
+  if (!pass(clock_turns(), &took)) return 0;
+  for (int n = 1; took && n < IPSC_DATAGRAMS_PER_WAKE; ++n)
+    if (!pass(0, &took)) return 0;
+  return 1;
+}
+
+int64_t ipsc_next_wake_us() {
+  const int64_t turns_left = IPSC_KEEPALIVE_TURNS - turn_counter;
+  if (turns_left <= 0) return turn_origin_us + turns_counted * IPSC_TURN_US;
+  return turn_origin_us + (turns_counted + turns_left) * IPSC_TURN_US;
+}
+
 void* send_voice_to_hytera(void*) {
+  name_this_thread("voice_to_hytera");
   ipsc_thread_start();
   for (;;) {
-    usleep(5000);
-    if (!ipsc_turn()) return nullptr;
+    wait_until(Quorvix_sock, -1, with_drop_summary(ipsc_next_wake_us(), static_cast<int>(RptrPort)));
+    if (!ipsc_wake()) return nullptr;
   }
 }

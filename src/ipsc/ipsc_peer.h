@@ -3,10 +3,19 @@
 // run by the thread that reads the Motorola-side socket.
 #include <netinet/in.h>
 
+#include <cstdint>
+
 #include "main/repeater_address.h"
 
 constexpr unsigned IPSC_RECEIVE_LIMIT = 224;
-constexpr int IPSC_KEEPALIVE_TURNS = 1000;  // 5 ms turns: one keep-alive pair about every 5 s
+constexpr int IPSC_KEEPALIVE_TURNS = 1000;  // one keep-alive pair every 1000 turns, about every 5 s
+// A turn is a 5 ms pause and one receive, as the thread once polled; its
+// length with the loop's overhead keeps the keep-alive rhythm at the 5.08 s
+// that repeaters have always seen from the bridge. The thread now waits on
+// its socket and counts turns on the monotonic clock.
+constexpr int64_t IPSC_TURN_US = 5080;
+// Signed datagrams one wake-up handles at most before it waits again.
+constexpr int IPSC_DATAGRAMS_PER_WAKE = 64;
 constexpr int IPSC_PEER_LIMIT = 3;
 
 extern unsigned char sendBuffer[IPSC_RECEIVE_LIMIT];
@@ -32,8 +41,23 @@ void ipsc_thread_start();
 // One turn of the receive loop without its sleep: counts the turn, takes at
 // most one datagram that may act and handles it. Datagrams that may not are
 // read, reported and discarded on the way (a bounded number per turn).
-// Returns 0 when the thread must end.
+// Returns 0 when the thread must end. The same as ipsc_pass(1).
 int ipsc_turn();
+
+// As ipsc_turn, but counting `turns` turns first (0: another datagram of the
+// same turn).
+int ipsc_pass(int turns);
+
+// One wake-up of the thread: counts the turns that the monotonic clock says
+// have passed since the thread started and were not counted yet, then
+// handles what has arrived, at most IPSC_DATAGRAMS_PER_WAKE signed datagrams,
+// with the keep-alive pair when its turn has come. Returns 0 when the thread
+// must end.
+int ipsc_wake();
+
+// When the thread must wake if nothing arrives: the start of the turn in
+// which the keep-alive pair is due (in the past when it is overdue).
+int64_t ipsc_next_wake_us();
 
 // True when the `length` bytes in sendBuffer (the datagram's real length,
 // even when more than sendBuffer holds) are a datagram the bridge may look

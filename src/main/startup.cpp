@@ -14,6 +14,7 @@
 #include "main/log_time.h"
 #include "main/sockets.h"
 #include "main/supervision.h"
+#include "main/thread_wait.h"
 #include "master_link/rdac.h"
 #include "master_link/service_port.h"
 #include "voice/hytera_to_moto.h"
@@ -90,6 +91,7 @@ void connect_voice_paths() {
 
 void start_worker_threads() {
   connect_voice_paths();
+  Start_rdac_signal = wake_signal_open();
   pthread_t thread;
   pthread_create(&thread, nullptr, send_voice_to_hytera, nullptr);
   pthread_create(&thread, nullptr, repeater_rdac, nullptr);

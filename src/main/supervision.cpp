@@ -7,12 +7,14 @@
 #include "main/config.h"
 #include "main/log_time.h"
 #include "main/sockets.h"
+#include "main/thread_wait.h"
 #include "main/udp_io.h"
 
 std::atomic<int> master_online{0};
 std::atomic<int> master_timer{0};
 std::atomic<int> motorola_repeater_online{0};
 std::atomic<int> Start_rdac{0};
+int Start_rdac_signal = -1;
 int debug = 1;
 
 void supervision_turn() {
@@ -23,6 +25,7 @@ void supervision_turn() {
     master_timer = 30;
     master_online = 1;
     Start_rdac = 1;
+    wake_signal_raise(Start_rdac_signal);
   }
   if (master_online > 0) --master_timer;
   if (master_timer <= 1) {

@@ -7,7 +7,10 @@ extern std::atomic<int> master_online;             // 1 while the network master
 extern std::atomic<int> master_timer;              // seconds before the login counts as lapsed
 extern std::atomic<int> motorola_repeater_online;  // seconds of Motorola link liveness left
 extern std::atomic<int> Start_rdac;                // RDAC announcement schedule
-extern int debug;                                  // always 1: the lines it guards are printed
+// Raised with every Start_rdac = 1, so that the RDAC thread, waiting on its
+// socket, starts the announcements at once. -1 until start-up opens it.
+extern int Start_rdac_signal;
+extern int debug;  // always 1: the lines it guards are printed
 
 // One second's work of the supervision loop, without the sleep: logs in to the
 // network master when due and ages both link timers.

@@ -10,6 +10,7 @@
 #include "main/sockets.h"
 #include "main/startup.h"
 #include "main/supervision.h"
+#include "main/thread_wait.h"
 #include "main/trusted_senders.h"
 #include "main/udp_io.h"
 
@@ -146,13 +147,22 @@ void rdac_turn(void (*sleep_s)(unsigned)) {
   flush_drop_summary(LISTEN_REPEATER_rdac_PORT);
 }
 
+void rdac_step(void (*sleep_s)(unsigned)) {
+  // While announcements are due, each turn sleeps its 6 s in one go and
+  // takes an answer only after its announcement, as the schedule always has;
+  // otherwise the thread waits for an answer or a login.
+  if (Start_rdac <= 0)
+    wait_until(Local_Repeater_rdac_srv_sock, Start_rdac_signal,
+               with_drop_summary(WAIT_FOREVER, LISTEN_REPEATER_rdac_PORT));
+  wake_signal_clear(Start_rdac_signal);
+  rdac_turn(sleep_s);
+}
+
 void* repeater_rdac(void*) {
+  name_this_thread("repeater_rdac");
   printf("%s", "\033[0;33m");
   puts("Start Repeater RDAC  Modul  V1.01");
   printf("%s", "\033[0m");
   fill_rdac_templates();
-  for (;;) {
-    rdac_turn(sleep_seconds);
-    usleep(1000);
-  }
+  for (;;) rdac_step(sleep_seconds);
 }

@@ -47,11 +47,15 @@ void rdac_handle_answer(long length);
 // announcements. Others are reported as "not the network master".
 bool rdac_answer_trusted(const sockaddr_in& sender);
 
-// One turn of the announcement loop without its 1 ms pause: the announcement
+// One turn of the announcement loop: the announcement
 // due (after sleep_s(6)), then one receive on the RDAC port. Datagrams from
 // others than the master are read and discarded on the way (a bounded number
 // per turn) and never reach rdac_handle_answer.
 void rdac_turn(void (*sleep_s)(unsigned));
+
+// One step of the thread: unless announcements are due, waits for an answer
+// or a login (Start_rdac_signal), then one turn.
+void rdac_step(void (*sleep_s)(unsigned));
 
 // Thread entry; never returns.
 void* repeater_rdac(void*);

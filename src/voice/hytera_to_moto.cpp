@@ -1,7 +1,6 @@
 #include "voice/hytera_to_moto.h"
 
 #include <netinet/in.h>
-#include <poll.h>
 #include <sys/socket.h>
 #include <time.h>
 #include <unistd.h>
@@ -18,6 +17,7 @@
 #include "main/repeater_address.h"
 #include "main/sockets.h"
 #include "main/supervision.h"
+#include "main/thread_wait.h"
 #include "main/trusted_senders.h"
 #include "main/udp_io.h"
 #include "master_link/hytera_voice_packet.h"
@@ -409,34 +409,20 @@ void v2m_handle_datagram(int length) {
 
 namespace {
 
-// Waits for the voice socket to become readable, at most until `deadline`
-// on the thread's clock; false when the deadline came first.
-bool wait_for_datagram_until(const timeval& deadline) {
-  timeval current{};
-  v2m_clock(&current);
-  const long remaining_us = microseconds_between(current, deadline);
-  if (remaining_us <= 0) return false;
-  pollfd readable{Local_Repeater_audio_srv_sock, POLLIN, 0};
-  const timespec timeout{remaining_us / 1000000L, (remaining_us % 1000000L) * 1000L};
-  return ppoll(&readable, 1, &timeout, nullptr) > 0;
-}
-
-// Without a call on the grid the thread blocks in its receive, but not past
-// the end of a minute whose drops are still to be summed up: the summary
-// must not wait for the next datagram. False when that came first.
-bool wait_for_datagram_or_drop_summary() {
-  const int64_t due = drop_summary_due_ms(LISTEN_REPEATER_AUDIO_PORT);
-  if (due == NO_DROP_SUMMARY_DUE) return true;
-  const int64_t remaining_ms = due - drop_report_clock_ms();
-  if (remaining_ms <= 0) return false;
-  pollfd readable{Local_Repeater_audio_srv_sock, POLLIN, 0};
-  const timespec timeout{static_cast<time_t>(remaining_ms / 1000), static_cast<long>(remaining_ms % 1000) * 1000000L};
-  return ppoll(&readable, 1, &timeout, nullptr) > 0;
+// When the thread must wake if nothing arrives: at each slot's time while a
+// network call is on the grid, at its time-out, and when the port's drop
+// summary falls due; otherwise it blocks until a datagram comes.
+int64_t next_wake_us() {
+  timeval deadline{};
+  const int64_t grid =
+      v2m_next_deadline(&deadline) ? static_cast<int64_t>(deadline.tv_sec) * 1000000 + deadline.tv_usec : WAIT_FOREVER;
+  return with_drop_summary(grid, LISTEN_REPEATER_AUDIO_PORT);
 }
 
 }  // namespace
 
 void* send_voice_to_motorola(void*) {
+  name_this_thread("voice_to_moto");
   v2m_reset();
   printf("%s", "\033[0;33m");
   puts("Start Voice to Motorola Pthread\n");
@@ -446,15 +432,10 @@ void* send_voice_to_motorola(void*) {
   for (;;) {
     if (Local_Repeater_audio_srv_sock < 0) {
       // The voice socket never opened: nothing will ever arrive.
-      sleep(1);
+      wait_until(-1, -1, WAIT_FOREVER);
       continue;
     }
-    // While a network call is on the grid the thread wakes at each slot's
-    // time; otherwise it blocks in its receive as it always did.
-    timeval deadline{};
-    const bool readable =
-        v2m_next_deadline(&deadline) ? wait_for_datagram_until(deadline) : wait_for_datagram_or_drop_summary();
-    if (!readable) {
+    if (!wait_until(Local_Repeater_audio_srv_sock, -1, next_wake_us())) {
       v2m_send_due();
       flush_drop_summary(LISTEN_REPEATER_AUDIO_PORT);
       continue;
