@@ -82,10 +82,13 @@ set(CPACK_PACKAGE_DESCRIPTION
 master speaking the Hytera repeater protocol. The package runs it as the
 systemd service moto-bridge under its own unprivileged account, with the
 configuration in ${BRIDGE_CONFIG_DIR}/vexaqv.cfg, and ships the simulated
-repeater and network master for trying it out. moto_bridge_monitor (service
+repeater and network master for trying it out.")
+if(TARGET moto_bridge_monitor)
+  string(APPEND CPACK_PACKAGE_DESCRIPTION " moto_bridge_monitor (service
 moto-bridge-monitor, not enabled by default) shows the bridge's links, calls,
 last-heard list and position reports from its log as a web page, JSON and
 Prometheus metrics on 127.0.0.1:8073.")
+endif()
 set(CPACK_DEBIAN_PACKAGE_SECTION hamradio)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
