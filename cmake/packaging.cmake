@@ -105,5 +105,13 @@ if(CMAKE_CROSSCOMPILING)
   # Cross trees build only what is installed and the unit tests; packaging
   # them must not build the rest.
   set(CMAKE_SKIP_INSTALL_ALL_DEPENDENCY ON)
+  # The target's libraries are in the sysroot, which this machine's dpkg
+  # knows nothing of: dpkg-shlibdeps finds them there, and the dependency
+  # information of their packages in the sysroot's DEBIAN/symbols and
+  # DEBIAN/shlibs (tools/sysroot.sh).
+  if(CMAKE_SYSROOT)
+    set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS_PRIVATE_DIRS
+        ${CMAKE_SYSROOT}/lib/${CMAKE_LIBRARY_ARCHITECTURE} ${CMAKE_SYSROOT}/usr/lib/${CMAKE_LIBRARY_ARCHITECTURE})
+  endif()
 endif()
 include(CPack)
