@@ -18,7 +18,8 @@
 # dependency information, where dpkg-shlibdeps (cpack) finds it for the
 # libraries under ARCH.
 #
-#   APT_HELPER_PAUSE   seconds between attempts (default 5), as for tools/deps.sh
+#   APT_HELPER_PAUSE   seconds between attempts (default 5): tried three times
+#                      like apt-get update in tools/deps.sh
 
 sysroot_packages=(libc6-dev libstdc++-12-dev libssl-dev libgtest-dev libsystemd-dev
   libcpp-httplib-dev nlohmann-json3-dev)
@@ -66,26 +67,9 @@ ensure_sysroot() {
   include="$(IFS=,; echo "${sysroot_packages[*]}")"
   mkdir -p "${dir%/*}"
   rm -f "$dir.stamp"
-  # A mirror in the middle of a sync serves index files that do not match
-  # their Release file for a while: tried up to three times.
-  local attempt attempts=3 pause="${APT_HELPER_PAUSE:-5}" started=$SECONDS
-  for ((attempt = 1; attempt <= attempts; attempt++)); do
-    rm -rf "$new"
-    # The packages stay in the cache until their dependency information is
-    # copied out below.
-    if mmdebstrap --variant=extract --architectures="$arch" --include="$include" \
-      --skip=cleanup/apt/cache "$release" "$new" \
-      "${sources[@]}" >"$log" 2>&1; then
-      sysroot_reason=""
-      break
-    fi
-    sysroot_reason="mmdebstrap could not make the $arch sysroot: $(_apt_first_error "$log")"
-    if [ "$attempt" -lt "$attempts" ]; then
-      echo "$sysroot_reason (attempt $attempt of $attempts, again in $pause s)"
-      sleep "$pause"
-    fi
-  done
-  if [ -n "$sysroot_reason" ]; then
+  local started=$SECONDS
+  if ! apt_retry "$log" "mmdebstrap ($arch)" _sysroot_extract "$arch" "$release" "$new" "$include" "${sources[@]}"; then
+    sysroot_reason="mmdebstrap could not make the $arch sysroot: $apt_retry_error"
     rm -rf "$new"
     return 1
   fi
@@ -96,6 +80,18 @@ ensure_sysroot() {
   echo "$stamp" >"$dir.stamp"
   echo "$arch sysroot: $dir made in $((SECONDS - started)) s ($(du -sh "$dir" | cut -f1)) from:"
   printf '  %s\n' "${sources[@]}"
+}
+
+# _sysroot_extract ARCH RELEASE DIR PACKAGES SOURCE...: extracts the
+# packages (comma-separated) and their dependencies into DIR, made anew. The
+# packages stay in its cache until their dependency information is copied
+# out (_sysroot_finish).
+_sysroot_extract() {
+  local arch="$1" release="$2" dir="$3" include="$4"
+  shift 4
+  rm -rf "$dir" &&
+    mmdebstrap --variant=extract --architectures="$arch" --include="$include" --skip=cleanup/apt/cache \
+      "$release" "$dir" "$@"
 }
 
 # Copies the packages' symbols and shlibs files into NEW/DEBIAN, empties the
