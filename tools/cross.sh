@@ -86,6 +86,10 @@ has_target() { ninja -C "$1" -t targets all 2>/dev/null | grep "^$2:" >/dev/null
 build_arch() {
   local arch="$1" dir="build/$1" started=$SECONDS
   local result="$dir/cross-result"
+  # A tree configured against another sysroot (or, before the sysroots,
+  # against the host's multiarch libraries) keeps the libraries it found
+  # then in its cache: it starts afresh.
+  if ! cmp -s "build/sysroot/$arch.stamp" "$dir/sysroot.stamp"; then rm -rf "$dir"; fi
   mkdir -p "$dir"
   echo "$arch: FAILED to configure" >"$result"
   echo "== $arch: configure and build ($dir)"
@@ -96,6 +100,7 @@ build_arch() {
   cmake -S . -B "$dir" -G Ninja "${toolchain[@]}" \
     -DCMAKE_BUILD_TYPE=Release -DCMAKE_CXX_FLAGS_RELEASE=-O2 \
     -DCMAKE_INSTALL_PREFIX=/usr -DBRIDGE_WERROR=ON -DBRIDGE_BENCHMARKS=OFF >/dev/null || return 1
+  cp "build/sysroot/$arch.stamp" "$dir/sysroot.stamp" || return 1
   local targets=(moto_bridge) tests=() program
   for program in moto_bridge_sim_repeater moto_bridge_sim_master moto_bridge_monitor; do
     if has_target "$dir" "$program"; then targets+=("$program"); fi
