@@ -21,6 +21,7 @@ target_link_libraries(bridge_fuzz_support PUBLIC bridge_core OpenSSL::Crypto)
 target_include_directories(bridge_fuzz_support PUBLIC ${PROJECT_SOURCE_DIR}/fuzz)
 
 file(GLOB FUZZ_SOURCES CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/fuzz/*_fuzz.cpp)
+bridge_drop_monitor_sources(FUZZ_SOURCES)
 foreach(fuzz_source ${FUZZ_SOURCES})
   get_filename_component(fuzz_name ${fuzz_source} NAME_WE)
   add_executable(${fuzz_name} ${fuzz_source})

@@ -1,8 +1,13 @@
 # moto_bridge_monitor: the dashboard, JSON API and metrics built from the
 # daemon's console log. A program of its own beside the daemon; it shares no
-# code with it. The log reader (monitor_log) needs nothing beyond the
-# standard library, so the fuzz target always has it; the program itself
-# needs Debian's libsystemd-dev, libcpp-httplib-dev and nlohmann-json3-dev.
+# code with it. Built only when cmake/monitor_libraries.cmake found what it
+# needs (BRIDGE_WITH_MONITOR); otherwise nothing here is built, not even the
+# log reader, whose only users are the program, its tests, its benchmark and
+# its fuzz target.
+if(NOT BRIDGE_WITH_MONITOR)
+  return()
+endif()
+
 set(MONITOR_DIR ${PROJECT_SOURCE_DIR}/monitor)
 add_library(monitor_log STATIC
   ${MONITOR_DIR}/line_splitter.cpp ${MONITOR_DIR}/log_time_text.cpp ${MONITOR_DIR}/log_parser.cpp
@@ -12,17 +17,6 @@ target_include_directories(monitor_log PUBLIC ${MONITOR_DIR})
 target_link_libraries(monitor_log PUBLIC Threads::Threads)
 if(BRIDGE_FUZZ)
   target_compile_options(monitor_log PRIVATE -fsanitize=fuzzer-no-link)
-endif()
-
-find_package(PkgConfig QUIET)
-if(PkgConfig_FOUND)
-  pkg_check_modules(MONITOR_SYSTEMD QUIET IMPORTED_TARGET libsystemd)
-  pkg_check_modules(MONITOR_HTTPLIB QUIET IMPORTED_TARGET cpp-httplib)
-endif()
-find_package(nlohmann_json 3 QUIET)
-if(NOT MONITOR_SYSTEMD_FOUND OR NOT MONITOR_HTTPLIB_FOUND OR NOT nlohmann_json_FOUND)
-  message(STATUS "libsystemd-dev, libcpp-httplib-dev or nlohmann-json3-dev not found: moto_bridge_monitor not built")
-  return()
 endif()
 
 add_library(monitor_service STATIC

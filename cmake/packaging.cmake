@@ -82,10 +82,13 @@ set(CPACK_PACKAGE_DESCRIPTION
 master speaking the Hytera repeater protocol. The package runs it as the
 systemd service moto-bridge under its own unprivileged account, with the
 configuration in ${BRIDGE_CONFIG_DIR}/vexaqv.cfg, and ships the simulated
-repeater and network master for trying it out. moto_bridge_monitor (service
+repeater and network master for trying it out.")
+if(TARGET moto_bridge_monitor)
+  string(APPEND CPACK_PACKAGE_DESCRIPTION " moto_bridge_monitor (service
 moto-bridge-monitor, not enabled by default) shows the bridge's links, calls,
 last-heard list and position reports from its log as a web page, JSON and
 Prometheus metrics on 127.0.0.1:8073.")
+endif()
 set(CPACK_DEBIAN_PACKAGE_SECTION hamradio)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
@@ -102,5 +105,13 @@ if(CMAKE_CROSSCOMPILING)
   # Cross trees build only what is installed and the unit tests; packaging
   # them must not build the rest.
   set(CMAKE_SKIP_INSTALL_ALL_DEPENDENCY ON)
+  # The target's libraries are in the sysroot, which this machine's dpkg
+  # knows nothing of: dpkg-shlibdeps finds them there, and the dependency
+  # information of their packages in the sysroot's DEBIAN/symbols and
+  # DEBIAN/shlibs (tools/sysroot.sh).
+  if(CMAKE_SYSROOT)
+    set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS_PRIVATE_DIRS
+        ${CMAKE_SYSROOT}/lib/${CMAKE_LIBRARY_ARCHITECTURE} ${CMAKE_SYSROOT}/usr/lib/${CMAKE_LIBRARY_ARCHITECTURE})
+  endif()
 endif()
 include(CPack)

@@ -23,9 +23,6 @@ endforeach()
 add_executable(moto_bridge_sim_report ${SIM_DIR}/report/main.cpp)
 target_link_libraries(moto_bridge_sim_report PRIVATE sim_common)
 
-add_executable(moto_bridge_idle_baseline ${SIM_DIR}/baseline/idle_poller.cpp)
-target_link_libraries(moto_bridge_idle_baseline PRIVATE Threads::Threads)
-
 # The end-to-end tests drive the simulators and read their records.
 file(GLOB SIM_E2E_SOURCES CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/tests/sim_e2e_*_test.cpp)
 foreach(test_source ${SIM_E2E_SOURCES})

@@ -1,9 +1,11 @@
 #!/bin/bash
 # Checks a moto-bridge Debian package.
 #
-#   bash packaging/test-package.sh PACKAGE.deb PROGRAM...
+#   bash packaging/test-package.sh [--without-monitor] PACKAGE.deb PROGRAM...
 #
-# PROGRAM... are the executables the package must carry in /usr/bin. For a
+# PROGRAM... are the executables the package must carry in /usr/bin.
+# --without-monitor: the package was built without the monitor
+# (-DBRIDGE_MONITOR=OFF) and must hold nothing of it. For a
 # package of this machine's architecture it then installs it into a scratch
 # root (dpkg --root, maintainer scripts included), checks the account, the
 # configuration, the unit (systemd-analyze verify) and that the installed
@@ -16,6 +18,11 @@ cd "$(dirname "$0")/.."
 . tools/deps.sh
 ensure_packages dpkg binutils systemd iproute2 util-linux passwd init-system-helpers
 
+without_monitor=0
+if [ "${1:-}" = "--without-monitor" ]; then
+  without_monitor=1
+  shift
+fi
 deb="$1"
 shift
 programs=("$@")
@@ -49,7 +56,14 @@ check "carries the account definition" contains /usr/lib/sysusers.d/moto-bridge.
 check "carries the sample configuration $config_dir/vexaqv.cfg" contains "$config_dir/vexaqv.cfg"
 dpkg-deb --ctrl-tarfile "$deb" | tar -xOf - ./conffiles >"$scratch/conffiles"
 check "the configuration is a conffile (kept on upgrade)" grep -qx "$config_dir/vexaqv.cfg" "$scratch/conffiles"
+check "the configuration is the only conffile" test "$(cat "$scratch/conffiles")" = "$config_dir/vexaqv.cfg"
 check "the package depends on the C library" sh -c "dpkg-deb -f '$deb' Depends | grep -q libc6"
+if [ "$without_monitor" -eq 1 ]; then
+  check "carries nothing of the monitor (program, unit, documents)" sh -c "! grep -i monitor '$scratch/files'"
+  check "the description does not mention the monitor" sh -c "! dpkg-deb -f '$deb' Description | grep -qi monitor"
+  check "the package depends on none of the monitor's libraries" \
+    sh -c "! dpkg-deb -f '$deb' Depends | grep -qE 'libsystemd|httplib'"
+fi
 
 declare -A machine=([amd64]="X86-64" [armhf]="ARM" [arm64]="AArch64")
 mkdir "$scratch/unpacked"

@@ -17,6 +17,8 @@
 #   APT_HELPER_OPTIONS  extra apt-get options, split at blanks and newlines (another sources
 #                       list, scratch directories)
 #   APT_HELPER_PAUSE    seconds between update attempts (default 5)
+#
+# apt_retry (below) is the retry itself, for other apt-based steps too.
 
 ensure_packages_reason=""
 
@@ -54,27 +56,16 @@ ensure_packages() {
   # Wait for another apt run (unattended upgrades, a second build) instead
   # of failing on its lock.
   options+=(-o DPkg::Lock::Timeout=300)
-  local pause="${APT_HELPER_PAUSE:-5}"
   local log
   log="$(mktemp /tmp/apt-helper.XXXXXX)"
   echo "Installing: ${missing[*]}"
 
   # --error-on=any: an index that could not be fetched counts as a failure
   # (apt only warns about it otherwise), so it is retried.
-  local attempt attempts=3 update_error=""
-  for ((attempt = 1; attempt <= attempts; attempt++)); do
-    if apt-get "${options[@]}" -qq --error-on=any update >"$log" 2>&1; then
-      update_error=""
-      break
-    fi
-    update_error="$(_apt_first_error "$log")"
-    if [ "$attempt" -lt "$attempts" ]; then
-      echo "apt-get update failed (attempt $attempt of $attempts), again in $pause s: $update_error"
-      sleep "$pause"
-    fi
-  done
-  if [ -n "$update_error" ]; then
-    echo "apt-get update failed $attempts times, installing from the package lists at hand: $update_error"
+  local update_error=""
+  if ! apt_retry "$log" "apt-get update" apt-get "${options[@]}" -qq --error-on=any update; then
+    update_error="$apt_retry_error"
+    echo "apt-get update failed 3 times, installing from the package lists at hand: $update_error"
   fi
 
   if DEBIAN_FRONTEND=noninteractive apt-get "${options[@]}" -y -q install "${missing[@]}" >"$log" 2>&1; then
@@ -89,6 +80,30 @@ ensure_packages() {
   [ "$optional" -eq 0 ] || return 1
   echo "Package install FAILED: $ensure_packages_reason" >&2
   exit 1
+}
+
+# apt_retry LOG WHAT COMMAND...: runs COMMAND, its output in LOG, up to
+# three times, $APT_HELPER_PAUSE seconds apart: a mirror in the middle of a
+# sync serves index files that do not match their Release file for a while.
+# Returns 1 after the third failure, with apt's first error in
+# $apt_retry_error.
+apt_retry_error=""
+apt_retry() {
+  local log="$1" what="$2"
+  shift 2
+  local attempt attempts=3 pause="${APT_HELPER_PAUSE:-5}"
+  for ((attempt = 1; attempt <= attempts; attempt++)); do
+    if "$@" >"$log" 2>&1; then
+      apt_retry_error=""
+      return 0
+    fi
+    apt_retry_error="$(_apt_first_error "$log")"
+    if [ "$attempt" -lt "$attempts" ]; then
+      echo "$what failed (attempt $attempt of $attempts), again in $pause s: $apt_retry_error"
+      sleep "$pause"
+    fi
+  done
+  return 1
 }
 
 # The first error apt reported in a log, without its "E: ".

@@ -7,9 +7,11 @@
 # tests need the g++ build, though). At the end a summary lists every stage
 # as passed, SKIPPED with the reason, or FAILED, and the command exits 1 when
 # any stage failed. A stage skips itself by writing its reason to
-# $STAGE_SKIP_FILE and exiting 77 (the ARM stage does when its packages cannot
-# be installed). The packages the native builds and tests need cannot be
-# skipped: when they cannot be installed the run ends at once.
+# $STAGE_SKIP_FILE and exiting 77 (the ARM stage does when it cannot make its
+# sysroots). A stage may write one line to $STAGE_DETAIL_FILE; it is added to
+# the stage's summary line (the ARM stage names its tests and packages). The
+# packages the native builds and tests need cannot be skipped: when they
+# cannot be installed the run ends at once.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 . tools/deps.sh
@@ -17,10 +19,11 @@ cd "$(dirname "$0")/.."
 results=()
 failed=0
 skip_file="$(mktemp /tmp/test-stage-skip.XXXXXX)"
+detail_file="$(mktemp /tmp/test-stage-detail.XXXXXX)"
 
 print_summary() {
   local status=$?
-  rm -f "$skip_file"
+  rm -f "$skip_file" "$detail_file"
   # ensure_packages exits the script itself when the native packages fail.
   if [ -n "${ensure_packages_reason:-}" ]; then
     results+=("FAILED   native packages: $ensure_packages_reason")
@@ -49,17 +52,20 @@ run_stage() {
   shift
   echo "== $name"
   : >"$skip_file"
+  : >"$detail_file"
   local started=$SECONDS status=0
-  STAGE_SKIP_FILE="$skip_file" "$@" || status=$?
+  STAGE_SKIP_FILE="$skip_file" STAGE_DETAIL_FILE="$detail_file" "$@" || status=$?
   local took="$((SECONDS - started)) s"
+  local detail=""
+  if [ -s "$detail_file" ]; then detail=": $(head -n 1 "$detail_file")"; fi
   stage_passed=0
   if [ "$status" -eq 0 ]; then
-    results+=("passed   $name ($took)")
+    results+=("passed   $name ($took)$detail")
     stage_passed=1
   elif [ "$status" -eq 77 ] && [ -s "$skip_file" ]; then
     results+=("SKIPPED  $name: $(head -n 1 "$skip_file")")
   else
-    results+=("FAILED   $name (exit $status after $took)")
+    results+=("FAILED   $name (exit $status after $took)$detail")
     failed=$((failed + 1))
   fi
 }
