@@ -111,6 +111,7 @@ std::vector<CallGrid> grids_of(const std::vector<Object>& master, const std::vec
   for (const auto& [number, call] : calls_of(master, "hyt_call_tx")) {
     CallGrid g;
     g.call = static_cast<int>(number);
+    g.slot = static_cast<int>(slot_of(*call));
     g.link = call->str("link");
     g.impaired = call->flag("impaired");
     g.bunched = call->num("bunch", 1) > 1;
@@ -506,11 +507,12 @@ static void print_grids(const std::vector<CallGrid>& grids, std::FILE* out) {
     if (g.bunched) continue;
     const Stats a = stats_of(g.added_delay_ms);
     std::fprintf(out,
-                 "Grid on air, call %d: link %s; %d of %d slots on air, largest gap %.1f ms, %d gap(s) over 80 ms, "
+                 "Grid on air, call %d%s: link %s; %d of %d slots on air, largest gap %.1f ms, %d gap(s) over 80 ms, "
                  "p99 |gap-60 ms| %.1f ms, %d filled with silence (%d lost on the link, %d late), %d with their own "
                  "frames, added delay median %.1f ms; lead for 99%% of bursts %.1f ms\n",
-                 g.call, g.link.c_str(), g.on_air, g.bursts, g.largest_gap_ms, g.gaps_over_80ms, g.p99_jitter_ms,
-                 g.filled, g.lost_on_link, g.late_filled, g.own, a.median, g.lead_for_99_ms);
+                 g.call, g.slot == 1 ? " (timeslot 1)" : "", g.link.c_str(), g.on_air, g.bursts, g.largest_gap_ms,
+                 g.gaps_over_80ms, g.p99_jitter_ms, g.filled, g.lost_on_link, g.late_filled, g.own, a.median,
+                 g.lead_for_99_ms);
     slots += g.on_air;
     bursts += g.bursts;
     filled += g.filled;
@@ -530,12 +532,12 @@ static void print_grids(const std::vector<CallGrid>& grids, std::FILE* out) {
 void print_figures(const CallGrid& g, std::FILE* out) {
   const Stats added = stats_of(g.added_delay_ms);
   std::fprintf(out,
-               "bursts=%d on_air=%d gaps_over_80=%d largest_gap=%.1f p99_jitter=%.1f filled=%d lost_on_link=%d "
+               "slot=%d bursts=%d on_air=%d gaps_over_80=%d largest_gap=%.1f p99_jitter=%.1f filled=%d lost_on_link=%d "
                "late=%d own=%d wrong=%d missing=%d added_median=%.1f lead_for_99=%.1f max_lateness=%.1f "
                "sender_stall=%.1f\n",
-               g.bursts, g.on_air, g.gaps_over_80ms, g.largest_gap_ms, g.p99_jitter_ms, g.filled, g.lost_on_link,
-               g.late_filled, g.own, g.wrong, g.missing, added.median, g.lead_for_99_ms, g.max_lateness_ms,
-               g.sender_stall_ms);
+               g.slot, g.bursts, g.on_air, g.gaps_over_80ms, g.largest_gap_ms, g.p99_jitter_ms, g.filled,
+               g.lost_on_link, g.late_filled, g.own, g.wrong, g.missing, added.median, g.lead_for_99_ms,
+               g.max_lateness_ms, g.sender_stall_ms);
 }
 
 void print_figures(const CallOnAir& a, std::FILE* out) {
@@ -578,22 +580,25 @@ void print(const Report& r, std::FILE* out) {
     std::fprintf(out, " s after login");
   }
   std::fputc('\n', out);
-  auto direction = [&](const Direction& d, const char* name) {
-    std::fprintf(
-        out, "%-18s: %d call(s), %d/%d packets arrived, %d/%d frames decoded correctly, %d packet(s) with problems\n",
-        name, d.calls, d.packets_received, d.packets_sent, d.frames_ok, d.frames_sent, d.problems);
+  // Per timeslot with the latency too: the figure to watch with calls on both at once.
+  auto direction = [&](const Direction& d, const char* name, bool one_slot = false) {
+    std::fprintf(out,
+                 "%-18s: %d call(s), %d/%d packets arrived, %d/%d frames decoded correctly, %d packet(s) with problems",
+                 name, d.calls, d.packets_received, d.packets_sent, d.frames_ok, d.frames_sent, d.problems);
+    if (one_slot && !d.latency_ms.empty()) std::fprintf(out, ", latency median %.2f ms", stats_of(d.latency_ms).median);
+    std::fputc('\n', out);
   };
   // Timeslot by timeslot once anything was played on timeslot 1.
   const bool slot1 = r.moto_to_hytera_on[1].calls + r.hytera_to_moto_on[1].calls + r.positions_sent_on[1] > 0;
   direction(r.moto_to_hytera, "Motorola->Hytera");
   if (slot1) {
-    direction(r.moto_to_hytera_on[1], "  on timeslot 1");
-    direction(r.moto_to_hytera_on[2], "  on timeslot 2");
+    direction(r.moto_to_hytera_on[1], "  on timeslot 1", true);
+    direction(r.moto_to_hytera_on[2], "  on timeslot 2", true);
   }
   direction(r.hytera_to_moto, "Hytera->Motorola");
   if (slot1) {
-    direction(r.hytera_to_moto_on[1], "  on timeslot 1");
-    direction(r.hytera_to_moto_on[2], "  on timeslot 2");
+    direction(r.hytera_to_moto_on[1], "  on timeslot 1", true);
+    direction(r.hytera_to_moto_on[2], "  on timeslot 2", true);
     std::fprintf(out,
                  "Both timeslots    : calls on timeslot 1 that overlapped one on timeslot 2: %d Motorola->Hytera, %d "
                  "Hytera->Motorola\n",

@@ -52,6 +52,7 @@ struct GridBurst {
 
 struct CallGrid {
   int call = 0;
+  int slot = 2;  // the timeslot it was played on
   std::string link;
   bool impaired = false, bunched = false;
   int bursts = 0, lost_on_link = 0, on_air = 0, filled = 0, late_filled = 0, own = 0, wrong = 0, missing = 0;
