@@ -9,10 +9,13 @@
 # with JitterBuffer=auto side by side: gaps over 80 ms on air, slots filled
 # with silence, bursts that came too late, and the delay the bridge added.
 # Idle CPU and memory are also taken of a daemon with JitterBuffer=auto.
-# Last, tools/measure_shapes.sh: calls shaped as real masters send them (a
+# Then tools/measure_shapes.sh: calls shaped as real masters send them (a
 # slow or fast clock, sequence jumps, talkers back to back, a stray burst, a
-# stalled bridge) through the jitter buffer, as one table.
-# Reports; it does not fail on a missed target. Takes about 5.5 minutes.
+# stalled bridge) through the jitter buffer, as one table. Last,
+# tools/measure_timeslots.sh: both timeslots bridged with four streams at
+# once (a call each way on each), latency, memory, and the jitter buffer's
+# grid on both timeslots.
+# Reports; it does not fail on a missed target. Takes about 7 minutes.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 . tools/deps.sh
@@ -231,3 +234,5 @@ echo "Files: $work"
 
 echo
 bash tools/measure_shapes.sh
+echo
+bash tools/measure_timeslots.sh
