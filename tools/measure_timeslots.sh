@@ -88,6 +88,7 @@ for m in 0 1; do
 done
 for m in 0 1; do wait_master "${grid_master[$m]}" 120; done
 for m in 0 1; do
+  grid_hwm[$m]=$(awk '/^VmHWM/ {print $2}' "/proc/${grid_daemon[$m]}/status")
   netns_stop_pid "${grid_master[$m]}"
   netns_stop_pid "${grid_repeater[$m]}"
   netns_stop_pid "${grid_daemon[$m]}"
@@ -98,7 +99,8 @@ echo "== Four streams at once, Timeslots=1,2 (load average before ${load_before}
 "$bin/moto_bridge_sim_report" --repeater "$work/load/repeater.jsonl" --master "$work/load/master.jsonl" \
   --positions 0 --rdac 0 --both-slots | grep -E "^(Motorola|Hytera|  on timeslot|Both timeslots|Latency|MISSING|RESULT)" ||
   true
-echo "Resident memory   : ${rss_kib:-?} KiB after the calls, ${hwm_kib:-?} KiB peak (target <= 4096 KiB)"
+echo "Resident memory   : ${rss_kib:-?} KiB after the calls, ${hwm_kib:-?} KiB peak (target <= 4096 KiB); peak with" \
+  "a jitter buffer on each timeslot: JitterBuffer=120 ${grid_hwm[0]:-?} KiB, JitterBuffer=auto ${grid_hwm[1]:-?} KiB"
 echo
 echo "== The grid on air of each timeslot's network call, four streams at once =="
 printf '%-17s %-8s %5s %9s %12s %7s %5s %7s %8s %12s\n' setting timeslot bursts "gaps>80ms" "p99|gap-60|" filled \
