@@ -68,7 +68,7 @@ void usage() {
       "  echo on|off                 answer the bridge's \"A\" datagrams or not\n"
       "  fuzz SECONDS [count=N]      random datagrams to the bridge's ports 62005..62007\n"
       "Events to wait for: login, a, rdac, hyt_start (a call from the bridge began), hyt_call (one\n"
-      "  ended), hyt_call_slot1, hyt_call_slot2, position");
+      "  ended), position");
 }
 
 bool parse_options(int argc, char** argv, Options& o) {
@@ -185,7 +185,6 @@ class Master {
           break;
         case simmaster::VoiceChecker::Took::kEnded:
           rt_.saw("hyt_call");
-          rt_.saw(simhyt::parse(p).slot == 1 ? "hyt_call_slot1" : "hyt_call_slot2");
           break;
         case simmaster::VoiceChecker::Took::kNothing:
           break;

@@ -58,7 +58,7 @@ void usage() {
       "  peer_request 0x94|0x98 ID   ask the bridge as another peer would\n"
       "  fuzz SECONDS [count=N]      random datagrams to the bridge's IPSC port\n"
       "Events to wait for: registered, peer_list, keepalive, moto_start (a call from the bridge\n"
-      "  began), moto_call (one ended), moto_call_slot1, moto_call_slot2, position_sent");
+      "  began), moto_call (one ended), position_sent");
 }
 
 bool parse_options(int argc, char** argv, Options& o) {
@@ -252,7 +252,6 @@ class Repeater {
             break;
           case CallChecker::Took::kEnded:
             rt_.saw("moto_call");
-            rt_.saw(simipsc::slot_of_flags(d[simipsc::call::kFlags]) == 1 ? "moto_call_slot1" : "moto_call_slot2");
             break;
           case CallChecker::Took::kNothing:
             break;
