@@ -22,7 +22,9 @@ using simtestbed::events;
 
 // Calls the repeater and the master played alone, together (hold=0 starts
 // the next one at once) and mixed (each peer answers as soon as the other's
-// long call has begun), then a position report on timeslot 1.
+// long call has begun), then a position report on timeslot 1. The network's
+// timeslot-1 call beside one on timeslot 2 comes bunched and with bit errors,
+// one frame beyond correction.
 const char* const kBothRepeater = R"(
 wait registered 20
 wait keepalive 15
@@ -47,7 +49,7 @@ sleep 0.5
 call group 9 2620021 slot=1 bursts=12
 wait hyt_call 30 count=3
 sleep 0.5
-call group 8 2620022 slot=1 bursts=18 hold=0
+call group 8 2620022 slot=1 bursts=18 hold=0 bunch=6 errors=5 uncorrectable=1
 call group 9 2620023 slot=2 bursts=18
 wait hyt_start 30 count=4
 call group 9 2620024 slot=2 bursts=12
@@ -119,6 +121,13 @@ void check_both(const std::string& log, const simtestbed::Testbed& bench, const 
         "RPT:74565 slot:1\r\n"})
     EXPECT_EQ(count_occurrences(log, line), 1) << line;
   EXPECT_EQ(count_occurrences(log, "]Decoded GPS Auto Time+Dist [17]: LAT("), 1);
+  // The bunched call's pacing and the frame beyond correction (burst 9, alone in its burst).
+  EXPECT_EQ(count_occurrences(log, "AMBE 2, Err_A = 4 Err_B = 3 slot:1\r\n"), 1);
+  EXPECT_EQ(count_occurrences(log, "BER : 4.964539% slot:1\r\n"), 1);
+  int paced = 0;
+  for (size_t at = log.find(" add delay: "); at != std::string::npos; at = log.find(" add delay: ", at + 1))
+    paced += log.compare(log.find('\n', at) - 7, 7, " slot:1") == 0 ? 1 : 0;
+  EXPECT_GE(paced, 10);
   EXPECT_EQ(count_occurrences(log, " slot:2\n"), 0);
   EXPECT_EQ(count_occurrences(log, " PTT ON 3\n"), 0);
 }

@@ -15,7 +15,7 @@
 # tools/measure_timeslots.sh: both timeslots bridged with four streams at
 # once (a call each way on each), latency, memory, and the jitter buffer's
 # grid on both timeslots.
-# Reports; it does not fail on a missed target. Takes about 7 minutes.
+# Reports; it does not fail on a missed target. Takes about 8 minutes.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 . tools/deps.sh
