@@ -277,6 +277,14 @@ TEST_F(ConfigTest, SharedSampleConfigurationIsValid) {
   EXPECT_STREQ(RptrIP, "127.0.0.1");
   EXPECT_STREQ(MasterIP, "127.0.0.1");
   EXPECT_EQ(JitterBuffer, 120);
+  // Timeslot 1 is documented, not switched on: the packaged file bridges
+  // timeslot 2 only until the operator removes the "#" of its line.
+  EXPECT_EQ(Timeslots, TIMESLOTS_DEFAULT);
+  const size_t line = content.find("\n#Timeslots=1,2\n");
+  ASSERT_NE(line, std::string::npos);
+  r = run(content.erase(line + 1, 1));
+  EXPECT_EQ(r.result, 1) << r.output;
+  EXPECT_EQ(Timeslots, TIMESLOT_1_BIT | TIMESLOT_2_BIT);
 }
 
 }  // namespace
