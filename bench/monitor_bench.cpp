@@ -16,9 +16,10 @@ namespace {
 
 // The varied captured run (calls with bit errors, jitter-buffer lines,
 // re-registration) without its start-up, repeated: every line kind the
-// running daemon prints, in the proportions of a busy repeater.
-std::string running_log() {
-  std::ifstream in(std::string(MONITOR_TEST_DATA) + "/rich-daemon.log", std::ios::binary);
+// running daemon prints, in the proportions of a busy repeater. Or another
+// log of the test data, e.g. calls on both timeslots.
+std::string running_log(const char* name = "rich-daemon.log") {
+  std::ifstream in(std::string(MONITOR_TEST_DATA) + "/" + name, std::ios::binary);
   std::stringstream s;
   s << in.rdbuf();
   const std::string log = s.str();
@@ -34,8 +35,7 @@ size_t count_lines(const std::string& text) {
   return n;
 }
 
-void BM_ReaderLines(benchmark::State& state) {
-  const std::string log = running_log();
+void reader_lines(benchmark::State& state, const std::string& log) {
   const size_t lines = count_lines(log);
   monitor::SharedState shared;
   monitor::LogIngest ingest(shared);
@@ -46,7 +46,12 @@ void BM_ReaderLines(benchmark::State& state) {
   state.SetItemsProcessed(static_cast<int64_t>(state.iterations() * lines));
   state.counters["lines_per_pass"] = static_cast<double>(lines);
 }
+void BM_ReaderLines(benchmark::State& state) { reader_lines(state, running_log()); }
 BENCHMARK(BM_ReaderLines)->Unit(benchmark::kMillisecond);
+
+// Calls each way on both timeslots at once: half the lines end in " slot:1".
+void BM_ReaderLinesBothSlots(benchmark::State& state) { reader_lines(state, running_log("handwritten-timeslots.log")); }
+BENCHMARK(BM_ReaderLinesBothSlots)->Unit(benchmark::kMillisecond);
 
 void BM_DashboardJson(benchmark::State& state) {
   const std::string log = running_log();

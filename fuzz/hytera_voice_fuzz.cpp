@@ -17,12 +17,15 @@
 // another host (127.0.0.2) rather than the master.
 //
 // The input's length modulo 4 picks the jitter-buffer setting (none, 20 ms,
-// 120 ms, auto), so every seed runs in each mode as it grows or shrinks; the
+// 120 ms, auto), and the next bit of it the bridged timeslots (2 alone, or
+// 1 and 2), so every seed runs in each mode as it grows or shrinks; the
 // harness then wakes the path at every deadline it names, as the thread
-// does, and every datagram it sends must carry the RTP timestamp 480 after
-// the one before. With the buffer, every voice burst also goes on with the
-// call of the datagram before it: the same call number and tag, and the
-// RTP sequence one further, whatever the master's numbers did.
+// does, and every datagram it sends must be of a bridged timeslot and carry
+// the RTP timestamp 480 after the one before on that timeslot. With the
+// buffer, every voice burst also goes on with the call of the timeslot's
+// datagram before it: the same call number and tag, and the RTP sequence
+// one further, whatever the master's numbers did. With both timeslots the
+// path never sleeps: pacing holds a datagram back until its deadline.
 #include <arpa/inet.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -45,13 +48,15 @@ namespace {
 timeval fake_now;
 int capture_fd = -1;
 unsigned slept_us_last;
-bool have_timestamp;
-uint32_t last_timestamp;
-// The datagram before, for the call it belonged to.
-bool have_last;
-unsigned char last_call_seq;
-unsigned char last_call_tag[4];
-uint16_t last_rtp_sequence;
+// What each timeslot sent last: its timestamp and the call it belonged to.
+struct LastSent {
+  bool present;
+  uint32_t timestamp;
+  unsigned char call_seq;
+  unsigned char call_tag[4];
+  uint16_t rtp_sequence;
+};
+LastSent last_sent[3];
 
 long long us_of(const timeval& t) { return static_cast<long long>(t.tv_sec) * 1000000LL + t.tv_usec; }
 
@@ -64,8 +69,10 @@ void advance(long us) {
 void fake_clock(timeval* now) { *now = fake_now; }
 
 void fake_sleep(unsigned int us) {
-  // Bunched bursts are held back to leave 59 ms after the previous send.
+  // Bunched bursts are held back to leave 59 ms after the previous send; a
+  // sleep with both timeslots bridged would hold up the other one.
   FUZZ_CHECK(us > 29000 && us <= 59000);
+  FUZZ_CHECK(!timeslot_bridged(1) || !timeslot_bridged(2));
   slept_us_last = us;
   advance(us);
 }
@@ -84,7 +91,7 @@ int udp_socket_on_loopback(sockaddr_in* bound) {
 }
 
 // Every datagram sent toward the repeater is a whole, signed Motorola voice
-// datagram of timeslot 2.
+// datagram of a bridged timeslot.
 void check_sent() {
   unsigned char datagram[512];
   for (;;) {
@@ -94,13 +101,15 @@ void check_sent() {
     FUZZ_CHECK(length == MOTO_HEADER_LEN || length == MOTO_TERMINATOR_LEN || length == MOTO_BURST_A_LEN ||
                length == MOTO_BURST_BCDF_LEN || length == MOTO_BURST_E_LEN);
     FUZZ_CHECK(datagram[0] == MOTO_OPCODE_GROUP_VOICE || datagram[0] == MOTO_OPCODE_PRIVATE_VOICE);
-    FUZZ_CHECK(datagram[MOTO_OFS_CALL_FLAGS] & MOTO_FLAG_SLOT2);
+    const unsigned int slot = moto_slot(datagram, n);
+    FUZZ_CHECK(timeslot_bridged(slot));
+    FUZZ_CHECK((datagram[MOTO_OFS_CALL_FLAGS] & ~MOTO_FLAG_SLOT2) ==
+               (length == MOTO_TERMINATOR_LEN ? MOTO_FLAG_END : 0));
     FUZZ_CHECK(fuzz_signature_ok(datagram, length));
+    LastSent& last = last_sent[slot];
     uint32_t timestamp = 0;
     FUZZ_CHECK(moto_get_rtp_timestamp(datagram, n, &timestamp));
-    FUZZ_CHECK(!have_timestamp || timestamp == last_timestamp + 480u);
-    have_timestamp = true;
-    last_timestamp = timestamp;
+    FUZZ_CHECK(!last.present || timestamp == last.timestamp + 480u);
     unsigned char call_seq = 0;
     unsigned char call_tag[4] = {};
     uint16_t rtp_sequence = 0;
@@ -108,12 +117,13 @@ void check_sent() {
                moto_get_rtp_sequence(datagram, n, &rtp_sequence));
     const bool burst = length == MOTO_BURST_A_LEN || length == MOTO_BURST_BCDF_LEN || length == MOTO_BURST_E_LEN;
     if (JitterBuffer != JITTER_BUFFER_OFF && burst)
-      FUZZ_CHECK(have_last && call_seq == last_call_seq && memcmp(call_tag, last_call_tag, 4) == 0 &&
-                 rtp_sequence == static_cast<uint16_t>(last_rtp_sequence + 1));
-    have_last = true;
-    last_call_seq = call_seq;
-    memcpy(last_call_tag, call_tag, 4);
-    last_rtp_sequence = rtp_sequence;
+      FUZZ_CHECK(last.present && call_seq == last.call_seq && memcmp(call_tag, last.call_tag, 4) == 0 &&
+                 rtp_sequence == static_cast<uint16_t>(last.rtp_sequence + 1));
+    last.present = true;
+    last.timestamp = timestamp;
+    last.call_seq = call_seq;
+    memcpy(last.call_tag, call_tag, 4);
+    last.rtp_sequence = rtp_sequence;
   }
 }
 
@@ -148,8 +158,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   fake_now = {1000, 0};
   const int32_t modes[4] = {JITTER_BUFFER_OFF, JITTER_BUFFER_MIN_MS, 120, JITTER_BUFFER_AUTO};
   JitterBuffer = modes[size % 4];
-  have_timestamp = false;
-  have_last = false;
+  Timeslots = (size / 4) % 2 ? TIMESLOT_1_BIT | TIMESLOT_2_BIT : TIMESLOTS_DEFAULT;
+  memset(last_sent, 0, sizeof last_sent);
   v2m_reset();
   v2m_seq_num = 0;
   master_timer = 30;
@@ -177,7 +187,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       memcpy(v2m_Buffer, record.data, static_cast<size_t>(length));  // the rest keeps the last datagram
     }
     const int timer_before = master_timer;
-    const int transmitting_before = transmitting;
+    const int transmitting_before[3] = {0, v2m_transmitting_on(1), v2m_transmitting_on(2)};
     // The receive loop's order: the check right after the receive.
     if (length >= 0)
       FUZZ_CHECK(accept_from_master(from_master ? master : stranger, LISTEN_REPEATER_AUDIO_PORT) == from_master);
@@ -186,7 +196,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     } else {
       v2m_send_due();
       // Nothing from another host starts a call or touches the login.
-      FUZZ_CHECK(transmitting == 0 || transmitting_before == 1);
+      for (unsigned int slot = 1; slot <= 2; ++slot)
+        FUZZ_CHECK(v2m_transmitting_on(slot) == 0 || transmitting_before[slot] == 1);
     }
     flush_drop_summary(LISTEN_REPEATER_AUDIO_PORT);
     // An "A" echo from the master refreshes a running login timer and never revives a lapsed one.
@@ -196,12 +207,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       FUZZ_CHECK(master_timer == timer_before);
     FUZZ_CHECK(v2m_seq_num >= 0 && v2m_seq_num <= 255);
     FUZZ_CHECK(transmitting == 0 || transmitting == 1);
+    FUZZ_CHECK(v2m_transmitting_on(1) == 0 || (v2m_transmitting_on(1) == 1 && timeslot_bridged(1)));
     check_sent();
     // The master's timer runs down as the supervision loop would let it.
     if (master_timer > 0 && step >= 100) --master_timer;
   }
-  // The call on the grid plays out: it ends by itself within the time-out.
+  // The calls on the grid play out: they end by themselves within the
+  // time-out, and whatever pacing held back has left.
   run_deadlines_until(us_of(fake_now) + 10 * 1000000LL);
-  FUZZ_CHECK(!v2m_next_deadline(&fake_now) || JitterBuffer == JITTER_BUFFER_OFF);
+  FUZZ_CHECK(!v2m_next_deadline(&fake_now));
   return 0;
 }

@@ -374,6 +374,39 @@ void master_shaped_seeds() {
   hyt_seq = saved_seq;
 }
 
+// Calls on both timeslots at once, datagram by datagram, some of them
+// bunched; each seed's length makes the harness bridge both timeslots, one
+// without the jitter buffer and one with 120 ms (hytera_voice_fuzz.cpp).
+// Made last, on saved generator states, so that the seeds before keep their
+// bytes.
+void both_slot_seeds() {
+  const uint32_t saved_lcg = lcg_state;
+  const uint16_t saved_seq = hyt_seq;
+  auto records_of = [](const Sequence& s) {
+    std::vector<FuzzRecord> records;
+    FuzzRecords r(s.bytes().data(), s.bytes().size());
+    for (FuzzRecord record; r.next(&record);) records.push_back(record);
+    return records;
+  };
+  const Sequence on1 = hyt_call(1, kSource + 1, 2), on2 = hyt_call(2, kSource, 2);
+  const std::vector<FuzzRecord> records1 = records_of(on1), records2 = records_of(on2);
+  Sequence both;
+  for (size_t i = 0; i < records1.size() || i < records2.size(); ++i) {
+    // Every fifth pair comes in a bunch.
+    const bool bunched = i % 5 == 4;
+    if (i < records1.size()) both.add(records1[i].data, records1[i].size, bunched ? 3 : 41);
+    if (i < records2.size()) both.add(records2[i].data, records2[i].size, bunched ? 2 : 19);
+  }
+  const unsigned char echo[1] = {'A'};
+  for (unsigned size_mod_8 : {4u, 6u}) {
+    Sequence padded = both;
+    while (padded.bytes().size() % 8 != size_mod_8) padded.add(echo, 1, 60);
+    write_seed("hytera_voice", size_mod_8 == 4 ? "both_slots_unbuffered" : "both_slots_buffered", padded.bytes());
+  }
+  lcg_state = saved_lcg;
+  hyt_seq = saved_seq;
+}
+
 void hytera_seeds() {
   const unsigned char echo[1] = {'A'};
   write_seed("hytera_voice", "login_echo", Sequence().add(echo, 1, 0).add(echo, 1, 127).bytes());
@@ -439,6 +472,7 @@ void hytera_seeds() {
   lcg_state = saved_lcg;
   hyt_seq = saved_seq;
   master_shaped_seeds();
+  both_slot_seeds();
 }
 
 // ---- RDAC port

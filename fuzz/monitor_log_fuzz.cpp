@@ -1,8 +1,9 @@
 // The monitor's log reader: any bytes as console output, fed in pieces of
 // the sizes the input chooses, with the start-up's key lines put in between.
 // Whatever arrives, the model stays within its bounds, its texts stay
-// printable, calls never end before they start, and no text of the model
-// holds any part of the key.
+// printable, calls never end before they start, every call and position is
+// on timeslot 1 or 2 (a call on air under its own), and no text of the
+// model holds any part of the key.
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -60,12 +61,19 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   check(m.positions.size() <= monitor::BridgeModel::kPositions, "positions bounded");
   check(m.notes.size() <= monitor::BridgeModel::kNotes, "notes bounded");
   check(m.peer_count >= 0 && m.peer_count <= 2, "peer count");
+  for (int slot = 1; slot <= monitor::kTimeslots; ++slot) {
+    const monitor::SlotCalls& on = m.on_air[static_cast<size_t>(slot - 1)];
+    for (const std::optional<monitor::CallRecord>* c : {&on.rf_call, &on.net_call})
+      check(!*c || ((*c)->slot == slot && (*c)->ended_by == monitor::EndedBy::kRunning), "calls on air on their slot");
+  }
   for (const monitor::CallRecord& c : m.last_heard) {
+    check(monitor::is_timeslot(c.slot), "calls on timeslot 1 or 2");
     check(c.end >= c.start, "call ends after its start");
     check(c.ended_by != monitor::EndedBy::kRunning, "ended calls say how");
     check(c.ber_max >= 0, "BER not negative");
   }
   for (const monitor::PositionRecord& p : m.positions) {
+    check(monitor::is_timeslot(p.slot), "positions on timeslot 1 or 2");
     check_text(p.mode, sizeof p.mode);
     check_text(p.lat_text, sizeof p.lat_text);
     check_text(p.lon_text, sizeof p.lon_text);

@@ -20,6 +20,8 @@ void copy_text(char (&to)[N], const char* from) {
 
 const char* direction_name(Direction d) { return d == Direction::kRfToNet ? "rf_to_net" : "net_to_rf"; }
 
+const char* slot_name(int slot) { return slot == 1 ? "1" : "2"; }
+
 const char* ended_by_name(EndedBy e) {
   switch (e) {
     case EndedBy::kEnd:
@@ -32,7 +34,7 @@ const char* ended_by_name(EndedBy e) {
   return "";
 }
 
-void BridgeModel::note(const char* what, int64_t source, int64_t destination) {
+void BridgeModel::note(const char* what, int64_t source, int64_t destination, int slot) {
   ++version;
   ChangeNote n;
   n.seq = version;
@@ -40,6 +42,7 @@ void BridgeModel::note(const char* what, int64_t source, int64_t destination) {
   n.time = last_time;
   n.source = source;
   n.destination = destination;
+  n.slot = slot;
   notes.push_back(n);
   if (notes.size() > kNotes) notes.pop_front();
 }
@@ -51,34 +54,42 @@ void BridgeModel::set_link(LinkState* link, bool up, const char* up_note, const 
   note(up ? up_note : down_note);
 }
 
-void BridgeModel::start_call(std::optional<CallRecord>* slot, CallRecord call) {
+void BridgeModel::start_call(std::optional<CallRecord>* on, CallRecord call) {
   call.id = next_call_id_++;
   call.start = last_time;
+  SlotCounters& counted = counters.slot(call.slot);
   if (call.direction == Direction::kRfToNet)
-    ++counters.calls_rf_to_net;
+    ++counted.calls_rf_to_net;
   else
-    ++counters.calls_net_to_rf;
-  *slot = call;
-  note("call_start", call.source, call.destination);
+    ++counted.calls_net_to_rf;
+  *on = call;
+  note("call_start", call.source, call.destination, call.slot);
 }
 
-void BridgeModel::end_call(std::optional<CallRecord>* slot, EndedBy how, bool interrupted) {
-  if (!*slot) return;
-  CallRecord call = **slot;
-  slot->reset();
+void BridgeModel::end_call(std::optional<CallRecord>* on, EndedBy how, bool interrupted) {
+  if (!*on) return;
+  CallRecord call = **on;
+  on->reset();
   call.ended_by = how;
   call.interrupted = interrupted;
   call.end = std::max(last_time, call.start);
   last_heard.push_front(call);
   if (last_heard.size() > kLastHeard) last_heard.pop_back();
-  note("call_end", call.source, call.destination);
+  note("call_end", call.source, call.destination, call.slot);
 }
 
-CallRecord* BridgeModel::call_numbered(int64_t number) {
-  if (net_call && net_call->call_number == number) return &*net_call;
+// The repeater side has stopped: no call from it goes on.
+void BridgeModel::end_rf_calls() {
+  for (SlotCalls& on : on_air) end_call(&on.rf_call, EndedBy::kTimeout, true);
+}
+
+// Each timeslot numbers its network calls on its own.
+CallRecord* BridgeModel::call_numbered(int slot, int64_t number) {
+  std::optional<CallRecord>& running = calls_on(slot).net_call;
+  if (running && running->call_number == number) return &*running;
   // The jitter buffer reports a call's end figures after its last line.
   for (CallRecord& c : last_heard) {
-    if (c.direction != Direction::kNetToRf) continue;
+    if (c.direction != Direction::kNetToRf || c.slot != slot) continue;
     return c.call_number == number ? &c : nullptr;
   }
   return nullptr;
@@ -86,8 +97,10 @@ CallRecord* BridgeModel::call_numbered(int64_t number) {
 
 void BridgeModel::daemon_started() {
   ++counters.daemon_starts;
-  end_call(&rf_call, EndedBy::kTimeout, true);
-  end_call(&net_call, EndedBy::kTimeout, true);
+  for (SlotCalls& on : on_air) {
+    end_call(&on.rf_call, EndedBy::kTimeout, true);
+    end_call(&on.net_call, EndedBy::kTimeout, true);
+  }
   set_link(&repeater, false, "", "repeater_unregistered");
   set_link(&master, false, "", "master_logged_out");
   daemon = DaemonInfo();
@@ -97,7 +110,7 @@ void BridgeModel::daemon_started() {
   peers = {};
   repeater_peer_id = 0;
   registered_once_ = registration_lost_ = false;
-  receiving_source_ = receiving_destination_ = 0;
+  receiving_ = {};
   note("daemon_start");
 }
 
@@ -130,8 +143,131 @@ void BridgeModel::apply_config(const LogEvent& e) {
     case ConfigKey::kJitterBuffer:
       daemon.jitter_buffer_ms = e.flag ? 0 : e.n[0];
       break;
+    case ConfigKey::kTimeslots:
+      daemon.timeslots = e.n[0];
+      break;
   }
   note("configuration");
+}
+
+// A line of the network-to-repeater path, about the call on e.slot.
+void BridgeModel::apply_net_call_line(const LogEvent& e) {
+  const int slot = e.slot;
+  const int64_t* n = e.n;
+  std::optional<CallRecord>& call = calls_on(slot).net_call;
+  Receiving& receiving = receiving_[static_cast<size_t>(slot - 1)];
+  SlotCounters& counted = counters.slot(slot);
+  switch (e.kind) {
+    case LineKind::kNetReceive:
+      if (receiving.source != n[0] || receiving.destination != n[1])
+        receiving.early_gaps = receiving.early_out_of_order = 0;
+      receiving.source = n[0];
+      receiving.destination = n[1];
+      if (call && call->source == 0) {
+        call->source = n[0];
+        call->destination = n[1];
+        note("call_update", n[0], n[1], slot);
+      }
+      break;
+    case LineKind::kNetReceiveEnd:
+      receiving = Receiving();
+      break;
+    case LineKind::kNetCallStart: {
+      end_call(&call, EndedBy::kTimeout, true);
+      CallRecord c;
+      c.direction = Direction::kNetToRf;
+      c.slot = slot;
+      c.source = receiving.source;
+      c.destination = receiving.destination;
+      c.call_number = n[0];
+      c.without_start = !e.flag;
+      c.sequence_gaps = receiving.early_gaps;
+      c.out_of_order = receiving.early_out_of_order;
+      receiving.early_gaps = receiving.early_out_of_order = 0;
+      start_call(&call, c);
+      break;
+    }
+    case LineKind::kNetCallEnd:
+    case LineKind::kNetCallTimeout:
+      if (e.kind == LineKind::kNetCallTimeout) ++counted.call_timeouts;
+      end_call(&call, e.kind == LineKind::kNetCallEnd ? EndedBy::kEnd : EndedBy::kTimeout, false);
+      receiving.source = receiving.destination = 0;
+      break;
+    case LineKind::kBitErrorRate:
+      ++counted.bursts_with_errors;
+      if (call) {
+        call->ber_max = std::max(call->ber_max, e.value);
+        ++call->bursts_with_errors;
+      }
+      note("bit_errors", 0, 0, slot);
+      break;
+    case LineKind::kUncorrectableFrame:
+      ++counted.uncorrectable_frames;
+      if (call) ++call->uncorrectable_frames;
+      note("uncorrectable_frame", 0, 0, slot);
+      break;
+    case LineKind::kSequenceGap:
+      ++counted.sequence_gaps;
+      if (call)
+        ++call->sequence_gaps;
+      else if (receiving.source != 0)
+        ++receiving.early_gaps;
+      note("sequence_gap", 0, 0, slot);
+      break;
+    case LineKind::kOutOfOrder:
+      ++counted.out_of_order;
+      if (call)
+        ++call->out_of_order;
+      else if (receiving.source != 0)
+        ++receiving.early_out_of_order;
+      note("out_of_order", 0, 0, slot);
+      break;
+    case LineKind::kDoubledId:
+      ++counted.doubled_ids;
+      if (call) ++call->doubled_ids;
+      note("doubled_id", n[1], 0, slot);
+      break;
+    case LineKind::kPacing:
+      ++counted.paced_bursts;
+      if (call) ++call->paced_bursts;
+      note("pacing", 0, 0, slot);
+      break;
+    case LineKind::kJitterStart:
+    case LineKind::kJitterEnd: {
+      CallRecord* c = call_numbered(slot, n[0]);
+      if (e.kind == LineKind::kJitterEnd) {
+        counted.jitter_late += n[3];
+        counted.jitter_lost += n[4];
+        counted.jitter_filled += n[5];
+        counted.jitter_slipped += n[6];
+        counted.jitter_skipped += n[7];
+        counted.jitter_re_anchored += n[8];
+      }
+      if (c) {
+        JitterFigures& j = c->jitter;
+        if (e.kind == LineKind::kJitterStart) {
+          j.started = true;
+          j.automatic = e.flag;
+          j.lead_start_ms = n[1];
+        } else {
+          j.ended = true;
+          j.lead_end_ms = n[1];
+          j.bursts = n[2];
+          j.late = n[3];
+          j.lost = n[4];
+          j.filled = n[5];
+          j.grid_moves = e.flag;
+          j.slipped = n[6];
+          j.skipped = n[7];
+          j.re_anchored = n[8];
+        }
+      }
+      note("jitter_buffer", 0, 0, slot);
+      break;
+    }
+    default:
+      break;
+  }
 }
 
 bool BridgeModel::apply(const LogEvent& e, int64_t time) {
@@ -214,7 +350,7 @@ bool BridgeModel::apply(const LogEvent& e, int64_t time) {
     case LineKind::kTooManyPeers:
       // The repeater thread stops: nothing keeps the registration any more.
       ++counters.too_many_peers;
-      end_call(&rf_call, EndedBy::kTimeout, true);
+      end_rf_calls();
       set_link(&repeater, false, "", "repeater_unregistered");
       note("too_many_peers", n[0]);
       break;
@@ -235,7 +371,7 @@ bool BridgeModel::apply(const LogEvent& e, int64_t time) {
       // again, and without the repeater it stops logging in to the master.
       ++counters.registration_requests;
       if (repeater.up) registration_lost_ = true;
-      end_call(&rf_call, EndedBy::kTimeout, true);
+      end_rf_calls();
       set_link(&repeater, false, "", "repeater_unregistered");
       set_link(&master, false, "", "master_logged_out");
       note("registration_request");
@@ -259,139 +395,46 @@ bool BridgeModel::apply(const LogEvent& e, int64_t time) {
       ++counters.rdac_received;
       note("rdac_received");
       break;
-    case LineKind::kRfCallStart:
+    case LineKind::kRfCallStart: {
       // Each voice header repeats the line; the same talker is the same call.
-      if (rf_call && rf_call->source == n[0] && rf_call->destination == n[1]) {
-        rf_call->repeater_id = n[2];
+      std::optional<CallRecord>& on = calls_on(e.slot).rf_call;
+      if (on && on->source == n[0] && on->destination == n[1]) {
+        on->repeater_id = n[2];
         return false;
       }
-      end_call(&rf_call, EndedBy::kTimeout, true);
-      {
-        CallRecord c;
-        c.direction = Direction::kRfToNet;
-        c.source = n[0];
-        c.destination = n[1];
-        c.repeater_id = n[2];
-        start_call(&rf_call, c);
-      }
-      break;
-    case LineKind::kRfCallEnd:
-      if (!rf_call || rf_call->source != n[0]) return false;
-      end_call(&rf_call, EndedBy::kEnd, false);
-      break;
-    case LineKind::kNetReceive:
-      // Only timeslot 2 is relayed.
-      if (n[2] != 2) return false;
-      if (receiving_source_ != n[0] || receiving_destination_ != n[1]) early_gaps_ = early_out_of_order_ = 0;
-      receiving_source_ = n[0];
-      receiving_destination_ = n[1];
-      if (net_call && net_call->source == 0) {
-        net_call->source = n[0];
-        net_call->destination = n[1];
-        note("call_update", n[0], n[1]);
-      }
-      break;
-    case LineKind::kNetReceiveEnd:
-      if (n[2] != 2) return false;
-      receiving_source_ = receiving_destination_ = 0;
-      early_gaps_ = early_out_of_order_ = 0;
-      return false;
-    case LineKind::kNetCallStart:
-      end_call(&net_call, EndedBy::kTimeout, true);
-      {
-        CallRecord c;
-        c.direction = Direction::kNetToRf;
-        c.source = receiving_source_;
-        c.destination = receiving_destination_;
-        c.call_number = n[0];
-        c.without_start = !e.flag;
-        c.sequence_gaps = early_gaps_;
-        c.out_of_order = early_out_of_order_;
-        early_gaps_ = early_out_of_order_ = 0;
-        start_call(&net_call, c);
-      }
-      break;
-    case LineKind::kNetCallEnd:
-      end_call(&net_call, EndedBy::kEnd, false);
-      receiving_source_ = receiving_destination_ = 0;
-      break;
-    case LineKind::kNetCallTimeout:
-      ++counters.call_timeouts;
-      end_call(&net_call, EndedBy::kTimeout, false);
-      receiving_source_ = receiving_destination_ = 0;
-      break;
-    case LineKind::kBitErrorRate:
-      ++counters.bursts_with_errors;
-      if (net_call) {
-        net_call->ber_max = std::max(net_call->ber_max, e.value);
-        ++net_call->bursts_with_errors;
-      }
-      note("bit_errors");
-      break;
-    case LineKind::kUncorrectableFrame:
-      ++counters.uncorrectable_frames;
-      if (net_call) ++net_call->uncorrectable_frames;
-      note("uncorrectable_frame");
-      break;
-    case LineKind::kSequenceGap:
-      ++counters.sequence_gaps;
-      if (net_call)
-        ++net_call->sequence_gaps;
-      else if (receiving_source_ != 0)
-        ++early_gaps_;
-      note("sequence_gap");
-      break;
-    case LineKind::kOutOfOrder:
-      ++counters.out_of_order;
-      if (net_call)
-        ++net_call->out_of_order;
-      else if (receiving_source_ != 0)
-        ++early_out_of_order_;
-      note("out_of_order");
-      break;
-    case LineKind::kDoubledId:
-      ++counters.doubled_ids;
-      if (net_call) ++net_call->doubled_ids;
-      note("doubled_id", n[1]);
-      break;
-    case LineKind::kPacing:
-      ++counters.paced_bursts;
-      if (net_call) ++net_call->paced_bursts;
-      note("pacing");
-      break;
-    case LineKind::kJitterStart:
-    case LineKind::kJitterEnd: {
-      CallRecord* c = call_numbered(n[0]);
-      if (e.kind == LineKind::kJitterEnd) {
-        counters.jitter_late += n[3];
-        counters.jitter_lost += n[4];
-        counters.jitter_filled += n[5];
-        counters.jitter_slipped += n[6];
-        counters.jitter_skipped += n[7];
-        counters.jitter_re_anchored += n[8];
-      }
-      if (c) {
-        JitterFigures& j = c->jitter;
-        if (e.kind == LineKind::kJitterStart) {
-          j.started = true;
-          j.automatic = e.flag;
-          j.lead_start_ms = n[1];
-        } else {
-          j.ended = true;
-          j.lead_end_ms = n[1];
-          j.bursts = n[2];
-          j.late = n[3];
-          j.lost = n[4];
-          j.filled = n[5];
-          j.grid_moves = e.flag;
-          j.slipped = n[6];
-          j.skipped = n[7];
-          j.re_anchored = n[8];
-        }
-      }
-      note("jitter_buffer");
+      end_call(&on, EndedBy::kTimeout, true);
+      CallRecord c;
+      c.direction = Direction::kRfToNet;
+      c.slot = e.slot;
+      c.source = n[0];
+      c.destination = n[1];
+      c.repeater_id = n[2];
+      start_call(&on, c);
       break;
     }
+    case LineKind::kRfCallEnd: {
+      std::optional<CallRecord>& on = calls_on(e.slot).rf_call;
+      if (!on || on->source != n[0]) return false;
+      end_call(&on, EndedBy::kEnd, false);
+      break;
+    }
+    case LineKind::kNetReceive:
+    case LineKind::kNetReceiveEnd:
+    case LineKind::kNetCallStart:
+    case LineKind::kNetCallEnd:
+    case LineKind::kNetCallTimeout:
+    case LineKind::kBitErrorRate:
+    case LineKind::kUncorrectableFrame:
+    case LineKind::kSequenceGap:
+    case LineKind::kOutOfOrder:
+    case LineKind::kDoubledId:
+    case LineKind::kPacing:
+    case LineKind::kJitterStart:
+    case LineKind::kJitterEnd:
+      // The network may send any slot; only timeslots 1 and 2 are relayed.
+      if (!is_timeslot(e.slot)) return false;
+      apply_net_call_line(e);
+      break;
     case LineKind::kDropped:
       switch (e.reason) {
         case DropReason::kBadSignature:
@@ -434,6 +477,7 @@ bool BridgeModel::apply(const LogEvent& e, int64_t time) {
       p.source = n[0];
       p.dot = n[1];
       p.repeater_id = n[2];
+      p.slot = e.slot;
       copy_text(p.mode, e.mode);
       copy_text(p.lat_text, e.text[0]);
       copy_text(p.lon_text, e.text[1]);
@@ -442,8 +486,8 @@ bool BridgeModel::apply(const LogEvent& e, int64_t time) {
       p.longitude = degrees_from_text(p.lon_text, 180);
       positions.push_front(p);
       if (positions.size() > kPositions) positions.pop_back();
-      ++counters.positions;
-      note("position", p.source);
+      ++counters.slot(e.slot).positions;
+      note("position", p.source, 0, p.slot);
       break;
     }
     case LineKind::kEmbeddedLcError:

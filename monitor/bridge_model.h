@@ -1,6 +1,7 @@
 #pragma once
 // What the log says about the bridge: link states, the call in progress in
-// each direction, the last-heard list, position reports and counters. Fed
+// each direction on each timeslot, the last-heard list, position reports and
+// counters. Fed
 // one parsed line at a time by the reader; the HTTP side reads it under the
 // same lock (see shared_model.h).
 #include <array>
@@ -15,6 +16,10 @@ namespace monitor {
 enum class Direction { kRfToNet, kNetToRf };
 enum class EndedBy { kRunning, kEnd, kTimeout };
 
+// A repeater carries two calls at once, one on each timeslot.
+constexpr int kTimeslots = 2;
+constexpr bool is_timeslot(int64_t slot) { return slot == 1 || slot == 2; }
+
 struct JitterFigures {
   bool started = false, ended = false;
   bool automatic = false;
@@ -27,6 +32,7 @@ struct JitterFigures {
 struct CallRecord {
   uint64_t id = 0;  // running number of the calls seen
   Direction direction = Direction::kRfToNet;
+  int slot = 2;
   int64_t source = 0, destination = 0;
   int64_t start = 0, end = 0;  // end valid once ended_by is not kRunning
   EndedBy ended_by = EndedBy::kRunning;
@@ -43,6 +49,7 @@ struct CallRecord {
 
 struct PositionRecord {
   int64_t time = 0, source = 0, repeater_id = 0, dot = 0;
+  int slot = 2;
   char mode[16] = {0};
   char lat_text[10] = {0}, lon_text[10] = {0}, speed_text[4] = {0};
   std::optional<double> latitude, longitude;
@@ -58,19 +65,28 @@ struct PeerEntry {
   char address[16] = {0};
 };
 
-struct Counters {
-  int64_t calls_rf_to_net = 0, calls_net_to_rf = 0, positions = 0, logins = 0;
+// What the calls of one timeslot added up to.
+struct SlotCounters {
+  int64_t calls_rf_to_net = 0, calls_net_to_rf = 0, positions = 0;
   int64_t bursts_with_errors = 0, uncorrectable_frames = 0, sequence_gaps = 0, out_of_order = 0, doubled_ids = 0;
   int64_t call_timeouts = 0, paced_bursts = 0;
+  int64_t jitter_late = 0, jitter_lost = 0, jitter_filled = 0;
+  int64_t jitter_slipped = 0, jitter_skipped = 0, jitter_re_anchored = 0;
+};
+
+struct Counters {
+  std::array<SlotCounters, kTimeslots> slots{};  // [0]: timeslot 1
+  int64_t logins = 0;
   int64_t dropped_bad_signature = 0, dropped_not_master = 0, dropped_other = 0, dropped_in_summaries = 0;
   int64_t dropped_too_long = 0, dropped_reflected = 0, dropped_unasked_reply = 0;
   int64_t registrations = 0, re_registrations = 0, registration_requests = 0, too_many_peers = 0;
   int64_t peer_registrations = 0, peer_keep_alives = 0, master_keep_alives = 0;
   int64_t rdac_announcements = 0, rdac_received = 0, embedded_lc_errors = 0;
-  int64_t jitter_late = 0, jitter_lost = 0, jitter_filled = 0;
-  int64_t jitter_slipped = 0, jitter_skipped = 0, jitter_re_anchored = 0;
   int64_t daemon_starts = 0, socket_errors = 0, config_errors = 0;
   int64_t lines = 0, unrecognised_lines = 0, secret_lines = 0;
+
+  SlotCounters& slot(int ts) { return slots[static_cast<size_t>(ts - 1)]; }
+  const SlotCounters& slot(int ts) const { return slots[static_cast<size_t>(ts - 1)]; }
 };
 
 // The last minute's drop summary of the daemon: who sent the most, so that
@@ -89,6 +105,7 @@ struct DaemonInfo {
   char repeater_ip[16] = {0}, master_ip[16] = {0};
   int64_t repeater_id = 0, repeater_port = 0, bridge_id = 0, tx_hz = 0, rx_hz = 0;
   int64_t jitter_buffer_ms = -1;  // -1: off; 0: auto
+  int64_t timeslots = 1 << 2;     // the bridged timeslots as bits (1 << slot); timeslot 2 unless set
   bool configuration_failed = false;
 };
 
@@ -98,6 +115,12 @@ struct ChangeNote {
   const char* what = "";
   int64_t time = 0;
   int64_t source = 0, destination = 0;
+  int slot = 0;  // 0: not about a call
+};
+
+// The calls in progress on one timeslot, one each way at most.
+struct SlotCalls {
+  std::optional<CallRecord> rf_call, net_call;
 };
 
 class BridgeModel {
@@ -122,9 +145,9 @@ class BridgeModel {
   int64_t last_login = 0;
   int64_t rdac_step = 0;
   int64_t rdac_last = 0;
-  std::optional<CallRecord> rf_call, net_call;
-  std::deque<CallRecord> last_heard;     // newest first
-  std::deque<PositionRecord> positions;  // newest first
+  std::array<SlotCalls, kTimeslots> on_air{};  // [0]: timeslot 1
+  std::deque<CallRecord> last_heard;           // newest first
+  std::deque<PositionRecord> positions;        // newest first
   Counters counters;
   std::optional<DropSummary> last_drop_summary;
   DaemonInfo daemon;
@@ -133,28 +156,37 @@ class BridgeModel {
   std::deque<ChangeNote> notes;  // the last kNotes changes, oldest first
 
  private:
-  void note(const char* what, int64_t source = 0, int64_t destination = 0);
+  // What the voice thread has seen of the network call it is receiving on a
+  // timeslot ("RX SLOT=n ..."), for the "PTT ON" that follows.
+  struct Receiving {
+    int64_t source = 0, destination = 0;
+    // Sequence errors of a call's first packets, printed before its "PTT ON"
+    // (a call that starts without its header starts on a later burst).
+    int64_t early_gaps = 0, early_out_of_order = 0;
+  };
+
+  void note(const char* what, int64_t source = 0, int64_t destination = 0, int slot = 0);
   void set_link(LinkState* link, bool up, const char* up_note, const char* down_note);
-  void start_call(std::optional<CallRecord>* slot, CallRecord call);
-  void end_call(std::optional<CallRecord>* slot, EndedBy how, bool interrupted);
-  CallRecord* call_numbered(int64_t number);
+  void start_call(std::optional<CallRecord>* on, CallRecord call);
+  void end_call(std::optional<CallRecord>* on, EndedBy how, bool interrupted);
+  void end_rf_calls();
+  CallRecord* call_numbered(int slot, int64_t number);
   void daemon_started();
   void apply_config(const LogEvent& e);
+  void apply_net_call_line(const LogEvent& e);
+  SlotCalls& calls_on(int slot) { return on_air[static_cast<size_t>(slot - 1)]; }
 
   uint64_t next_call_id_ = 1;
   bool previous_was_date_ = false;
   bool registered_once_ = false;
   bool registration_lost_ = false;
-  // Source and destination of the network call the voice thread is
-  // receiving ("RX SLOT=2 ..."), for the "PTT ON" that follows.
-  int64_t receiving_source_ = 0, receiving_destination_ = 0;
-  // Sequence errors of a call's first packets, printed before its "PTT ON"
-  // (a call that starts without its header starts on a later burst).
-  int64_t early_gaps_ = 0, early_out_of_order_ = 0;
+  std::array<Receiving, kTimeslots> receiving_{};
   int current_peer_ = -1;
 };
 
 const char* direction_name(Direction d);
+// "1", "2": the timeslot as the JSON keys and metric labels give it.
+const char* slot_name(int slot);
 const char* ended_by_name(EndedBy e);
 
 }  // namespace monitor

@@ -34,6 +34,8 @@ tr.running td { background:rgba(26,127,55,.08); }
 #counters div { display:flex; justify-content:space-between; gap:8px; border-bottom:1px dotted var(--line); }
 #counters span { color:var(--dim); } #counters b { font-weight:500; font-variant-numeric:tabular-nums; white-space:nowrap; }
 .call { margin:4px 0 10px; }
+.slot + .slot { border-top:1px solid var(--line); padding-top:6px; }
+.slot h3 { font-size:13px; font-weight:600; margin:2px 0; }
 .call b { font-size:16px; }
 #conn { font-size:12px; }
 </style>
@@ -49,10 +51,10 @@ tr.running td { background:rgba(26,127,55,.08); }
 <section><h2>Network master</h2><div id="master-state" class="state"></div><div id="master-detail" class="small"></div></section>
 <section><h2>Calls in progress</h2><div id="calls-in-progress"></div></section>
 <section class="wide"><h2>Last heard</h2><div class="scroll"><table>
-<thead><tr><th>Time</th><th>Direction</th><th>Source</th><th>Destination</th><th>Duration</th><th>Ended</th><th>BER max</th><th>Bursts with errors</th><th>Uncorrectable</th><th>Jitter buffer</th></tr></thead>
+<thead><tr><th>Time</th><th>Direction</th><th>Slot</th><th>Source</th><th>Destination</th><th>Duration</th><th>Ended</th><th>BER max</th><th>Bursts with errors</th><th>Uncorrectable</th><th>Jitter buffer</th></tr></thead>
 <tbody id="last-heard"></tbody></table></div></section>
 <section class="wide"><h2>Position reports</h2><div class="scroll"><table>
-<thead><tr><th>Time</th><th>Source</th><th>Latitude</th><th>Longitude</th><th>Speed</th><th>Decimal degrees</th><th>Mode</th></tr></thead>
+<thead><tr><th>Time</th><th>Slot</th><th>Source</th><th>Latitude</th><th>Longitude</th><th>Speed</th><th>Decimal degrees</th><th>Mode</th></tr></thead>
 <tbody id="positions"></tbody></table></div></section>
 <section class="wide"><h2>Counters since start</h2><div id="counters"></div></section>
 </main>
@@ -73,6 +75,16 @@ function when(t) {
 function span(s) { s = Math.max(0, Math.round(s)); return s < 60 ? s + " s" : Math.floor(s / 60) + " min " + two(s % 60) + " s"; }
 function who(id, call) { return esc(id) + (call ? " <b>" + esc(call) + "</b>" : ""); }
 const DIRS = { rf_to_net: "RF &rarr; net", net_to_rf: "net &rarr; RF" };
+const SLOTS = ["1", "2"];
+// The calls on air, on every timeslot.
+function onAir(st) {
+  const all = [];
+  for (const s of SLOTS) for (const dir in DIRS) if (st.calls_in_progress.by_slot[s][dir]) all.push(st.calls_in_progress.by_slot[s][dir]);
+  return all;
+}
+// "a / b": a figure of the calls on timeslot 1 and on timeslot 2.
+function perSlot(c, key) { return c.by_slot["1"][key] + " / " + c.by_slot["2"][key]; }
+function bothSlots(c, key) { return c.by_slot["1"][key] + c.by_slot["2"][key]; }
 let state = JSON.parse($("initial-state").textContent);
 let receivedAt = Date.now() / 1000;
 
@@ -102,6 +114,7 @@ function render() {
   if (d.rx_hz) info.push("RX " + (d.rx_hz / 1e6).toFixed(4) + " MHz");
   if (d.version) info.push("version " + d.version);
   info.push("jitter buffer " + d.jitter_buffer);
+  info.push((d.timeslots.length > 1 ? "timeslots " : "timeslot ") + d.timeslots.join(", "));
   $("daemon-info").textContent = info.join(" \u00b7 ");
   $("repeater-state").innerHTML = r.registered ? '<span class="up">Registered</span>' : '<span class="down">Not registered</span>';
   let rd = "since " + when(r.since);
@@ -114,36 +127,45 @@ function render() {
   md += "<br>logins " + esc(m.logins) + ", last " + when(m.last_login);
   md += "<br>RDAC announcements " + esc(m.rdac.announcements) + (m.rdac.last ? ", last " + when(m.rdac.last) : "");
   $("master-detail").innerHTML = md;
-  const running = [st.calls_in_progress.rf_to_net, st.calls_in_progress.net_to_rf].filter((c) => c);
-  $("calls-in-progress").innerHTML = running.length === 0 ? '<span class="small">none</span>' : running.map((c) =>
-    '<div class="call" data-call="' + esc(c.id) + '"><b>' + DIRS[c.direction] + "</b> " + who(c.source, c.callsign) +
-    " &rarr; " + who(c.destination, c.destination_callsign) + '<br><span class="small">since ' + when(c.start) +
-    ', <span class="elapsed">' + elapsed(c) + "</span>" +
-    (c.direction === "net_to_rf" ? ", BER max " + esc(c.ber_max.toFixed(1)) + " %, bursts with errors " + esc(c.bursts_with_errors) : "") +
-    "</span></div>").join("");
+  // Each bridged timeslot, and any other a call is on.
+  const slots = SLOTS.filter((s) => d.timeslots.includes(Number(s)) ||
+    st.calls_in_progress.by_slot[s].rf_to_net || st.calls_in_progress.by_slot[s].net_to_rf);
+  $("calls-in-progress").innerHTML = slots.map((s) => {
+    const running = Object.keys(DIRS).map((dir) => st.calls_in_progress.by_slot[s][dir]).filter((c) => c);
+    return '<div class="slot" id="on-air-' + s + '"><h3>Timeslot ' + s + "</h3>" +
+      (running.length === 0 ? '<span class="small">none</span>' : running.map((c) =>
+      '<div class="call" data-call="' + esc(c.id) + '"><b>' + DIRS[c.direction] + "</b> " + who(c.source, c.callsign) +
+      " &rarr; " + who(c.destination, c.destination_callsign) + '<br><span class="small">since ' + when(c.start) +
+      ', <span class="elapsed">' + elapsed(c) + "</span>" +
+      (c.direction === "net_to_rf" ? ", BER max " + esc(c.ber_max.toFixed(1)) + " %, bursts with errors " + esc(c.bursts_with_errors) : "") +
+      "</span></div>").join("")) + "</div>";
+  }).join("");
   $("last-heard").innerHTML = state.calls.map((c) =>
     '<tr class="' + (c.end === null ? "running" : "") + '"><td>' + when(c.start) + "</td><td>" + DIRS[c.direction] +
-    "</td><td>" + who(c.source, c.callsign) + "</td><td>" + who(c.destination, c.destination_callsign) +
+    "</td><td>TS" + esc(c.slot) + "</td><td>" + who(c.source, c.callsign) + "</td><td>" + who(c.destination, c.destination_callsign) +
     "</td><td>" + (c.end === null ? elapsed(c) : span(c.duration)) + "</td><td>" +
     (c.ended_by === null ? '<span class="up">on air</span>' : c.ended_by === "timeout" ? '<span class="warn">time-out</span>' : "end") +
     "</td><td>" + esc(c.ber_max.toFixed(1)) + " %</td><td>" + esc(c.bursts_with_errors) + "</td><td>" +
     esc(c.uncorrectable_frames) + "</td><td>" + jitter(c) + "</td></tr>").join("") ||
-    '<tr><td colspan="10" class="small">no calls yet</td></tr>';
+    '<tr><td colspan="11" class="small">no calls yet</td></tr>';
   $("positions").innerHTML = state.positions.map((p) =>
-    "<tr><td>" + when(p.time) + "</td><td>" + who(p.source, p.callsign) + "</td><td>" + esc(p.lat_text) + "</td><td>" +
+    "<tr><td>" + when(p.time) + "</td><td>TS" + esc(p.slot) + "</td><td>" + who(p.source, p.callsign) + "</td><td>" + esc(p.lat_text) + "</td><td>" +
     esc(p.lon_text) + "</td><td>" + esc(p.speed_text) + "</td><td>" +
     (p.latitude !== null && p.longitude !== null ? esc(p.latitude.toFixed(5)) + ", " + esc(p.longitude.toFixed(5)) : "&ndash;") +
-    "</td><td>" + esc(p.mode) + "</td></tr>").join("") || '<tr><td colspan="7" class="small">no position reports yet</td></tr>';
+    "</td><td>" + esc(p.mode) + "</td></tr>").join("") || '<tr><td colspan="8" class="small">no position reports yet</td></tr>';
   const c = st.counters, rows = [
-    ["Calls RF &rarr; net", c.calls_rf_to_net], ["Calls net &rarr; RF", c.calls_net_to_rf], ["Positions", c.positions],
-    ["Logins", c.logins], ["Bursts with errors", c.bursts_with_errors], ["Uncorrectable frames", c.uncorrectable_frames],
-    ["Sequence gaps", c.sequence_gaps], ["Out of order", c.out_of_order], ["Transmit time-outs", c.call_timeouts],
+    ["Calls RF &rarr; net, TS1 / TS2", perSlot(c, "calls_rf_to_net")],
+    ["Calls net &rarr; RF, TS1 / TS2", perSlot(c, "calls_net_to_rf")], ["Positions, TS1 / TS2", perSlot(c, "positions")],
+    ["Logins", c.logins], ["Bursts with errors", bothSlots(c, "bursts_with_errors")],
+    ["Uncorrectable frames", bothSlots(c, "uncorrectable_frames")], ["Sequence gaps", bothSlots(c, "sequence_gaps")],
+    ["Out of order", bothSlots(c, "out_of_order")], ["Time-outs, TS1 / TS2", perSlot(c, "call_timeouts")],
     ["Dropped: bad signature", c.dropped.bad_signature], ["Dropped: not the master", c.dropped.not_network_master],
     ["Dropped: too long / reflected / unasked reply",
      c.dropped.too_long + " / " + c.dropped.reflected + " / " + c.dropped.unasked_keep_alive_reply],
     ["Dropped (minute summaries)", c.dropped.in_summaries],
     ["Busiest dropped sender", busiest(c.dropped.last_summary)], ["Re-registrations", c.re_registrations],
-    ["Jitter late / lost / filled", c.jitter_late + " / " + c.jitter_lost + " / " + c.jitter_filled],
+    ["Jitter late / lost / filled",
+     bothSlots(c, "jitter_late") + " / " + bothSlots(c, "jitter_lost") + " / " + bothSlots(c, "jitter_filled")],
     ["Daemon starts", c.daemon_starts], ["Log lines", c.log_lines]];
   $("counters").innerHTML = rows.map((r) => "<div><span>" + r[0] + "</span><b>" + esc(r[1]) + "</b></div>").join("");
 }
@@ -175,8 +197,7 @@ if (snapshotter) {
 }
 setInterval(() => {
   if (!state.status.live) return;
-  const running = [state.status.calls_in_progress.rf_to_net, state.status.calls_in_progress.net_to_rf].filter((c) => c);
-  if (running.length) render();
+  if (onAir(state.status).length) render();
 }, 1000);
 </script>
 </body>

@@ -1,6 +1,8 @@
 #include "json_views.h"
 
+#include <algorithm>
 #include <cstdio>
+#include <vector>
 
 namespace monitor {
 
@@ -27,6 +29,38 @@ json drop_summary_json(const std::optional<DropSummary>& s) {
               {"busiest_datagrams", s->busiest[0] ? json(s->busiest_datagrams) : json(nullptr)}};
 }
 
+json call_or_null(const std::optional<CallRecord>& c, const CallsignTable& calls, int64_t now) {
+  return c ? call_json(*c, calls, now) : json(nullptr);
+}
+
+json slot_counters_json(const SlotCounters& c) {
+  return {
+      {"calls_rf_to_net", c.calls_rf_to_net},
+      {"calls_net_to_rf", c.calls_net_to_rf},
+      {"positions", c.positions},
+      {"bursts_with_errors", c.bursts_with_errors},
+      {"uncorrectable_frames", c.uncorrectable_frames},
+      {"sequence_gaps", c.sequence_gaps},
+      {"out_of_order", c.out_of_order},
+      {"doubled_ids", c.doubled_ids},
+      {"call_timeouts", c.call_timeouts},
+      {"paced_bursts", c.paced_bursts},
+      {"jitter_late", c.jitter_late},
+      {"jitter_lost", c.jitter_lost},
+      {"jitter_filled", c.jitter_filled},
+      {"jitter_slipped", c.jitter_slipped},
+      {"jitter_skipped", c.jitter_skipped},
+      {"jitter_re_anchored", c.jitter_re_anchored},
+  };
+}
+
+json timeslots_json(int64_t bits) {
+  json slots = json::array();
+  for (int slot = 1; slot <= kTimeslots; ++slot)
+    if (bits & (int64_t{1} << slot)) slots.push_back(slot);
+  return slots;
+}
+
 }  // namespace
 
 std::string dump(const json& j) { return j.dump(-1, ' ', true, json::error_handler_t::replace); }
@@ -37,6 +71,7 @@ json call_json(const CallRecord& c, const CallsignTable& calls, int64_t now) {
   json j = {
       {"id", c.id},
       {"direction", direction_name(c.direction)},
+      {"slot", c.slot},
       {"source", c.source},
       {"destination", c.destination},
       {"callsign", callsign_or_null(calls, c.source)},
@@ -115,21 +150,16 @@ json status_json(const BridgeModel& m, const CallsignTable& calls, int64_t now) 
       {"jitter_buffer", d.jitter_buffer_ms < 0    ? json("off")
                         : d.jitter_buffer_ms == 0 ? json("auto")
                                                   : json(d.jitter_buffer_ms)},
+      {"timeslots", timeslots_json(d.timeslots)},
       {"configuration_failed", d.configuration_failed},
   };
   const Counters& c = m.counters;
-  json counters = {
-      {"calls_rf_to_net", c.calls_rf_to_net},
-      {"calls_net_to_rf", c.calls_net_to_rf},
-      {"positions", c.positions},
+  // The figures of the calls are timeslot 2's where they always were, and
+  // each timeslot's under by_slot.
+  json counters = slot_counters_json(c.slot(2));
+  counters["by_slot"] = {{slot_name(1), slot_counters_json(c.slot(1))}, {slot_name(2), slot_counters_json(c.slot(2))}};
+  counters.update({
       {"logins", c.logins},
-      {"bursts_with_errors", c.bursts_with_errors},
-      {"uncorrectable_frames", c.uncorrectable_frames},
-      {"sequence_gaps", c.sequence_gaps},
-      {"out_of_order", c.out_of_order},
-      {"doubled_ids", c.doubled_ids},
-      {"call_timeouts", c.call_timeouts},
-      {"paced_bursts", c.paced_bursts},
       {"dropped",
        {{"bad_signature", c.dropped_bad_signature},
         {"not_network_master", c.dropped_not_master},
@@ -148,39 +178,39 @@ json status_json(const BridgeModel& m, const CallsignTable& calls, int64_t now) 
       {"master_keep_alives", c.master_keep_alives},
       {"rdac_announcements", c.rdac_announcements},
       {"embedded_lc_errors", c.embedded_lc_errors},
-      {"jitter_late", c.jitter_late},
-      {"jitter_lost", c.jitter_lost},
-      {"jitter_filled", c.jitter_filled},
-      {"jitter_slipped", c.jitter_slipped},
-      {"jitter_skipped", c.jitter_skipped},
-      {"jitter_re_anchored", c.jitter_re_anchored},
       {"daemon_starts", c.daemon_starts},
       {"daemon_restarts", c.daemon_starts > 1 ? c.daemon_starts - 1 : 0},
       {"socket_errors", c.socket_errors},
       {"config_errors", c.config_errors},
       {"log_lines", c.lines},
       {"unrecognised_lines", c.unrecognised_lines},
-  };
+  });
+  json in_progress = {{"rf_to_net", call_or_null(m.on_air[1].rf_call, calls, now)},
+                      {"net_to_rf", call_or_null(m.on_air[1].net_call, calls, now)}};
+  json by_slot = json::object();
+  for (int slot = 1; slot <= kTimeslots; ++slot) {
+    const SlotCalls& on = m.on_air[static_cast<size_t>(slot - 1)];
+    by_slot[slot_name(slot)] = {{"rf_to_net", call_or_null(on.rf_call, calls, now)},
+                                {"net_to_rf", call_or_null(on.net_call, calls, now)}};
+  }
+  in_progress["by_slot"] = by_slot;
   return {
-      {"repeater", repeater},
-      {"master", master},
-      {"daemon", daemon},
-      {"calls_in_progress",
-       {{"rf_to_net", m.rf_call ? call_json(*m.rf_call, calls, now) : json(nullptr)},
-        {"net_to_rf", m.net_call ? call_json(*m.net_call, calls, now) : json(nullptr)}}},
-      {"counters", counters},
-      {"last_log_time", time_or_null(m.last_time)},
+      {"repeater", repeater}, {"master", master},
+      {"daemon", daemon},     {"calls_in_progress", in_progress},
+      {"counters", counters}, {"last_log_time", time_or_null(m.last_time)},
       {"now", now},
   };
 }
 
 json calls_json(const BridgeModel& m, const CallsignTable& calls, int64_t now) {
-  // Running calls first (the newer of the two first), then the last heard.
+  // Running calls first (the newest first), then the last heard.
   json out = json::array();
-  const CallRecord* running[2] = {m.rf_call ? &*m.rf_call : nullptr, m.net_call ? &*m.net_call : nullptr};
-  if (running[0] && running[1] && running[0]->id < running[1]->id) std::swap(running[0], running[1]);
-  for (const CallRecord* c : running)
-    if (c) out.push_back(call_json(*c, calls, now));
+  std::vector<const CallRecord*> running;
+  for (const SlotCalls& on : m.on_air)
+    for (const std::optional<CallRecord>* c : {&on.rf_call, &on.net_call})
+      if (*c) running.push_back(&**c);
+  std::sort(running.begin(), running.end(), [](const CallRecord* a, const CallRecord* b) { return a->id > b->id; });
+  for (const CallRecord* c : running) out.push_back(call_json(*c, calls, now));
   for (const CallRecord& c : m.last_heard) out.push_back(call_json(c, calls, now));
   return out;
 }
@@ -192,6 +222,7 @@ json positions_json(const BridgeModel& m, const CallsignTable& calls) {
         {"source", p.source},
         {"callsign", callsign_or_null(calls, p.source)},
         {"time", p.time},
+        {"slot", p.slot},
         {"repeater_id", p.repeater_id},
         {"mode", p.mode},
         {"lat_text", p.lat_text},
@@ -227,31 +258,53 @@ std::string metrics_text(const BridgeModel& m) {
     family(name, type, help);
     sample(name, "", value);
   };
+  // A figure of the calls: the series without a slot label is timeslot 2's,
+  // as it was before timeslot 1 was bridged; then one series per timeslot.
+  // `labels` are the others, e.g. kind="gap", or empty.
+  auto by_slot = [&](const char* name, const char* labels, auto value_on) {
+    char with[96];
+    std::snprintf(with, sizeof with, labels[0] ? "{%s}" : "%s", labels);
+    sample(name, with, value_on(2));
+    for (int slot = 1; slot <= kTimeslots; ++slot) {
+      std::snprintf(with, sizeof with, "{%s%sslot=\"%s\"}", labels, labels[0] ? "," : "", slot_name(slot));
+      sample(name, with, value_on(slot));
+    }
+  };
   const Counters& c = m.counters;
-  family("moto_bridge_calls_total", "counter", "Calls seen, by direction.");
-  sample("moto_bridge_calls_total", "{direction=\"rf_to_net\"}", c.calls_rf_to_net);
-  sample("moto_bridge_calls_total", "{direction=\"net_to_rf\"}", c.calls_net_to_rf);
-  family("moto_bridge_call_in_progress", "gauge", "1 while a call runs, by direction.");
-  sample("moto_bridge_call_in_progress", "{direction=\"rf_to_net\"}", m.rf_call ? 1 : 0);
-  sample("moto_bridge_call_in_progress", "{direction=\"net_to_rf\"}", m.net_call ? 1 : 0);
+  auto counted = [&c](int64_t SlotCounters::*field) { return [&c, field](int slot) { return c.slot(slot).*field; }; };
+  auto one_by_slot = [&](const char* name, const char* help, int64_t SlotCounters::*field) {
+    family(name, "counter", help);
+    by_slot(name, "", counted(field));
+  };
+  family("moto_bridge_calls_total", "counter", "Calls seen, by direction and timeslot (no slot label: timeslot 2).");
+  by_slot("moto_bridge_calls_total", "direction=\"rf_to_net\"", counted(&SlotCounters::calls_rf_to_net));
+  by_slot("moto_bridge_calls_total", "direction=\"net_to_rf\"", counted(&SlotCounters::calls_net_to_rf));
+  family("moto_bridge_call_in_progress", "gauge",
+         "1 while a call runs, by direction and timeslot (no slot label: timeslot 2).");
+  by_slot("moto_bridge_call_in_progress", "direction=\"rf_to_net\"",
+          [&m](int slot) { return m.on_air[static_cast<size_t>(slot - 1)].rf_call ? 1 : 0; });
+  by_slot("moto_bridge_call_in_progress", "direction=\"net_to_rf\"",
+          [&m](int slot) { return m.on_air[static_cast<size_t>(slot - 1)].net_call ? 1 : 0; });
   one("moto_bridge_repeater_registered", "gauge", "1 while the bridge is registered with the repeater.",
       m.repeater.up ? 1 : 0);
   one("moto_bridge_master_logged_in", "gauge", "1 while the bridge counts as logged in to the network master.",
       m.master.up ? 1 : 0);
-  one("moto_bridge_positions_total", "counter", "Position reports decoded.", c.positions);
+  one_by_slot("moto_bridge_positions_total", "Position reports decoded.", &SlotCounters::positions);
   one("moto_bridge_logins_total", "counter", "Logins sent to the network master.", c.logins);
   one("moto_bridge_registrations_total", "counter", "Registrations with the repeater.", c.registrations);
   one("moto_bridge_reregistrations_total", "counter", "Registrations after a lost one.", c.re_registrations);
   one("moto_bridge_registration_requests_total", "counter", "Registration requests while not registered.",
       c.registration_requests);
-  one("moto_bridge_bursts_with_errors_total", "counter", "Network bursts with corrected bit errors.",
-      c.bursts_with_errors);
-  one("moto_bridge_uncorrectable_frames_total", "counter", "Voice frames beyond correction.", c.uncorrectable_frames);
+  one_by_slot("moto_bridge_bursts_with_errors_total", "Network bursts with corrected bit errors.",
+              &SlotCounters::bursts_with_errors);
+  one_by_slot("moto_bridge_uncorrectable_frames_total", "Voice frames beyond correction.",
+              &SlotCounters::uncorrectable_frames);
   family("moto_bridge_sequence_errors_total", "counter", "Network packets out of sequence.");
-  sample("moto_bridge_sequence_errors_total", "{kind=\"gap\"}", c.sequence_gaps);
-  sample("moto_bridge_sequence_errors_total", "{kind=\"out_of_order\"}", c.out_of_order);
-  sample("moto_bridge_sequence_errors_total", "{kind=\"doubled_id\"}", c.doubled_ids);
-  one("moto_bridge_call_timeouts_total", "counter", "Network calls ended by the transmit time-out.", c.call_timeouts);
+  by_slot("moto_bridge_sequence_errors_total", "kind=\"gap\"", counted(&SlotCounters::sequence_gaps));
+  by_slot("moto_bridge_sequence_errors_total", "kind=\"out_of_order\"", counted(&SlotCounters::out_of_order));
+  by_slot("moto_bridge_sequence_errors_total", "kind=\"doubled_id\"", counted(&SlotCounters::doubled_ids));
+  one_by_slot("moto_bridge_call_timeouts_total", "Network calls ended by the transmit time-out.",
+              &SlotCounters::call_timeouts);
   family("moto_bridge_dropped_datagrams_total", "counter", "Datagrams dropped, by reason.");
   sample("moto_bridge_dropped_datagrams_total", "{reason=\"bad_signature\"}", c.dropped_bad_signature);
   sample("moto_bridge_dropped_datagrams_total", "{reason=\"not_network_master\"}", c.dropped_not_master);
@@ -261,15 +314,15 @@ std::string metrics_text(const BridgeModel& m) {
   sample("moto_bridge_dropped_datagrams_total", "{reason=\"other\"}", c.dropped_other);
   sample("moto_bridge_dropped_datagrams_total", "{reason=\"summarised\"}", c.dropped_in_summaries);
   family("moto_bridge_jitter_buffer_slots_total", "counter", "Jitter-buffer slots, by what became of them.");
-  sample("moto_bridge_jitter_buffer_slots_total", "{kind=\"late\"}", c.jitter_late);
-  sample("moto_bridge_jitter_buffer_slots_total", "{kind=\"lost\"}", c.jitter_lost);
-  sample("moto_bridge_jitter_buffer_slots_total", "{kind=\"filled\"}", c.jitter_filled);
-  sample("moto_bridge_jitter_buffer_slots_total", "{kind=\"skipped\"}", c.jitter_skipped);
+  by_slot("moto_bridge_jitter_buffer_slots_total", "kind=\"late\"", counted(&SlotCounters::jitter_late));
+  by_slot("moto_bridge_jitter_buffer_slots_total", "kind=\"lost\"", counted(&SlotCounters::jitter_lost));
+  by_slot("moto_bridge_jitter_buffer_slots_total", "kind=\"filled\"", counted(&SlotCounters::jitter_filled));
+  by_slot("moto_bridge_jitter_buffer_slots_total", "kind=\"skipped\"", counted(&SlotCounters::jitter_skipped));
   family("moto_bridge_jitter_buffer_moves_total", "counter",
          "Times the jitter buffer's grid moved: a slot to follow the master's clock, or a new stretch after a "
          "sequence jump.");
-  sample("moto_bridge_jitter_buffer_moves_total", "{kind=\"slipped\"}", c.jitter_slipped);
-  sample("moto_bridge_jitter_buffer_moves_total", "{kind=\"re_anchored\"}", c.jitter_re_anchored);
+  by_slot("moto_bridge_jitter_buffer_moves_total", "kind=\"slipped\"", counted(&SlotCounters::jitter_slipped));
+  by_slot("moto_bridge_jitter_buffer_moves_total", "kind=\"re_anchored\"", counted(&SlotCounters::jitter_re_anchored));
   one("moto_bridge_rdac_announcements_total", "counter", "RDAC announcements sent.", c.rdac_announcements);
   one("moto_bridge_embedded_lc_errors_total", "counter", "Embedded link-control decoding failures.",
       c.embedded_lc_errors);
@@ -287,6 +340,7 @@ std::string event_text(const ChangeNote& n, const CallsignTable& calls) {
     data["callsign"] = callsign_or_null(calls, n.source);
   }
   if (n.destination > 0) data["destination"] = n.destination;
+  if (n.slot > 0) data["slot"] = n.slot;
   return "id: " + std::to_string(n.seq) + "\ndata: " + dump(data) + "\n\n";
 }
 

@@ -86,6 +86,7 @@ bool config_value(std::string_view line, LogEvent* e) {
       {"RptrQRGrx=[", ConfigKey::kRxHz, true},
       {"MyBridgeID=[", ConfigKey::kBridgeId, true},
       {"JitterBuffer=[", ConfigKey::kJitterBuffer, false},
+      {"Timeslots=[", ConfigKey::kTimeslots, false},
   };
   for (const Setting& s : kSettings) {
     Scan c(line);
@@ -101,6 +102,11 @@ bool config_value(std::string_view line, LogEvent* e) {
           Scan ms(e->text[0]);
           if (!ms.num(&e->n[0]) || !ms.done()) return false;
         }
+      }
+      if (s.key == ConfigKey::kTimeslots) {
+        const std::string_view slots(e->text[0]);
+        e->n[0] = slots == "1" ? 1 << 1 : slots == "2" ? 1 << 2 : slots == "1,2" ? (1 << 1) | (1 << 2) : 0;
+        if (e->n[0] == 0) return false;
       }
       if ((s.key == ConfigKey::kRepeaterIp || s.key == ConfigKey::kMasterIp) && !dotted(e->text[0])) return false;
     }
@@ -145,9 +151,50 @@ bool position(std::string_view line, LogEvent* e) {
   return true;
 }
 
+// The lines of a timeslot-1 call that do not name their slot otherwise end
+// so; timeslot 2's lines are as they always were.
+constexpr std::string_view kSlotOneSuffix = " slot:1";
+
+bool takes_slot_suffix(LineKind kind) {
+  switch (kind) {
+    case LineKind::kRfCallEnd:
+    case LineKind::kNetCallStart:
+    case LineKind::kNetCallEnd:
+    case LineKind::kNetCallTimeout:
+    case LineKind::kBitErrorRate:
+    case LineKind::kUncorrectableFrame:
+    case LineKind::kSequenceGap:
+    case LineKind::kOutOfOrder:
+    case LineKind::kDoubledId:
+    case LineKind::kPacing:
+    case LineKind::kJitterStart:
+    case LineKind::kJitterEnd:
+    case LineKind::kPosition:
+      return true;
+    default:
+      return false;
+  }
+}
+
 }  // namespace
 
 LogEvent LogParser::parse(std::string_view line) {
+  const bool slot_one = line.size() > kSlotOneSuffix.size() && line.ends_with(kSlotOneSuffix);
+  if (!slot_one) return parse_line(line);
+  LogEvent e = parse_line(line.substr(0, line.size() - kSlotOneSuffix.size()));
+  if (takes_slot_suffix(e.kind)) {
+    e.slot = 1;
+  } else if (e.kind != LineKind::kSecret) {
+    // Lines that name their slot, or have none, never end so.
+    LogEvent refused;
+    refused.has_time = e.has_time;
+    refused.time = e.time;
+    e = refused;
+  }
+  return e;
+}
+
+LogEvent LogParser::parse_line(std::string_view line) {
   LogEvent e;
   // The key is never kept, whatever shape the line is in.
   if (contains(line, "NetworkKey") || contains(line, "KeyBytes")) {
@@ -197,18 +244,25 @@ bool LogParser::parse_timed(std::string_view rest, LogEvent* e) {
     return true;
   };
   if (c.lit("Moto RX+ slot:")) {
-    if (c.num(&n[3]) && c.lit(" destination_id:") && c.num(&n[1]) && c.lit(" source_id:") && c.num(&n[0]) &&
-        c.lit(" rptr_id:") && c.num(&n[2]) && c.done())
+    if (c.num(&n[3]) && (n[3] == 1 || n[3] == 2) && c.lit(" destination_id:") && c.num(&n[1]) && c.lit(" source_id:") &&
+        c.num(&n[0]) && c.lit(" rptr_id:") && c.num(&n[2]) && c.done()) {
+      e->slot = static_cast<int>(n[3]);
       return is(LineKind::kRfCallStart);
+    }
     return false;
   }
   if (c.lit("Moto RX- ID:")) return c.num(&n[0]) && c.done() && is(LineKind::kRfCallEnd);
+  // The network's slot field is logged as it came: any small number.
   if (c.lit("RX SLOT=")) {
-    return c.num(&n[2]) && c.lit(" DST_ID=") && c.num(&n[1]) && c.lit(" SRC_ID=") && c.num(&n[0]) &&
-           c.lit(" TYPE=Voice") && c.done() && is(LineKind::kNetReceive);
+    if (!(c.num(&n[2]) && n[2] >= 0 && n[2] <= 15)) return false;
+    e->slot = static_cast<int>(n[2]);
+    return c.lit(" DST_ID=") && c.num(&n[1]) && c.lit(" SRC_ID=") && c.num(&n[0]) && c.lit(" TYPE=Voice") && c.done() &&
+           is(LineKind::kNetReceive);
   }
   if (c.lit("VOICE RX SLOT ")) {
-    return c.num(&n[2]) && c.lit(" END USER_ID=") && c.num(&n[0]) && c.done() && is(LineKind::kNetReceiveEnd);
+    if (!(c.num(&n[2]) && n[2] >= 0 && n[2] <= 15)) return false;
+    e->slot = static_cast<int>(n[2]);
+    return c.lit(" END USER_ID=") && c.num(&n[0]) && c.done() && is(LineKind::kNetReceiveEnd);
   }
   if (c.lit("PTT ON ")) {
     e->flag = !c.lit("without START ");

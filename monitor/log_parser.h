@@ -13,6 +13,7 @@ class LogParser {
   LogEvent parse(std::string_view line);
 
  private:
+  LogEvent parse_line(std::string_view line);
   bool parse_timed(std::string_view rest, LogEvent* e);
   bool parse_untimed(std::string_view line, LogEvent* e);
   LogTimeText time_text_;

@@ -236,6 +236,38 @@ TEST_F(ConfigTest, OptionalJitterBufferIsEchoedAndABadValueInvalidatesTheFile) {
   }
 }
 
+TEST_F(ConfigTest, OptionalTimeslotsIsEchoedAndABadValueInvalidatesTheFile) {
+  const struct {
+    const char* line;  // nullptr: no such line
+    int result;
+    uint8_t slots;
+    const char* printed;
+  } cases[] = {
+      {nullptr, 1, TIMESLOT_2_BIT, "AMBE Error Correction not activated\n"},
+      {"Timeslots=2", 1, TIMESLOT_2_BIT, "Timeslots=[2]\n"},
+      {"Timeslots=1", 1, TIMESLOT_1_BIT, "Timeslots=[1]\n"},
+      {"Timeslots=1,2", 1, TIMESLOT_1_BIT | TIMESLOT_2_BIT, "Timeslots=[1,2]\n"},
+      {"Timeslots=2,1", 0, TIMESLOT_2_BIT, "Error in Timeslots=[2,1] [2, 1 or 1,2]\n"},
+      {"Timeslots=1, 2", 0, TIMESLOT_2_BIT, "Error in Timeslots=[1, 2] [2, 1 or 1,2]\n"},
+      {"Timeslots=3", 0, TIMESLOT_2_BIT, "Error in Timeslots=[3] [2, 1 or 1,2]\n"},
+      {"Timeslots=0", 0, TIMESLOT_2_BIT, "Error in Timeslots=[0] [2, 1 or 1,2]\n"},
+      {"Timeslots=", 0, TIMESLOT_2_BIT, "Error in Timeslots=[] [2, 1 or 1,2]\n"},
+      {"Timeslots=both", 0, TIMESLOT_2_BIT, "Error in Timeslots=[both] [2, 1 or 1,2]\n"},
+  };
+  for (const auto& c : cases) {
+    ConfigRun r = run(std::string(kValidFile) + (c.line ? std::string(c.line) + "\n" : ""));
+    EXPECT_EQ(r.result, c.result) << r.output;
+    EXPECT_EQ(Timeslots, c.slots) << r.output;
+    EXPECT_NE(r.output.find(c.printed), std::string::npos) << r.output;
+    if (c.result == 0) {
+      EXPECT_NE(r.output.find("Configuration file invalid... (9)\n"), std::string::npos);
+    }
+    EXPECT_EQ(timeslot_bridged(1), (c.slots & TIMESLOT_1_BIT) != 0);
+    EXPECT_EQ(timeslot_bridged(2), (c.slots & TIMESLOT_2_BIT) != 0);
+    EXPECT_FALSE(timeslot_bridged(0) || timeslot_bridged(3) || timeslot_bridged(15));
+  }
+}
+
 TEST_F(ConfigTest, SharedSampleConfigurationIsValid) {
   std::ifstream sample(std::string(SOURCE_ROOT) + "/config/vexaqv.cfg.example");
   std::string content((std::istreambuf_iterator<char>(sample)), std::istreambuf_iterator<char>());
@@ -245,6 +277,14 @@ TEST_F(ConfigTest, SharedSampleConfigurationIsValid) {
   EXPECT_STREQ(RptrIP, "127.0.0.1");
   EXPECT_STREQ(MasterIP, "127.0.0.1");
   EXPECT_EQ(JitterBuffer, 120);
+  // Timeslot 1 is documented, not switched on: the packaged file bridges
+  // timeslot 2 only until the operator removes the "#" of its line.
+  EXPECT_EQ(Timeslots, TIMESLOTS_DEFAULT);
+  const size_t line = content.find("\n#Timeslots=1,2\n");
+  ASSERT_NE(line, std::string::npos);
+  r = run(content.erase(line + 1, 1));
+  EXPECT_EQ(r.result, 1) << r.output;
+  EXPECT_EQ(Timeslots, TIMESLOT_1_BIT | TIMESLOT_2_BIT);
 }
 
 }  // namespace

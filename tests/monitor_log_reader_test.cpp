@@ -194,6 +194,72 @@ TEST(MonitorLogParser, EveryLineKindAndItsNearMisses) {
   }
 }
 
+// Timeslot 1's lines name the slot, in the text or by " slot:1" at the end;
+// the same lines without it are timeslot 2's, and no other line takes it.
+TEST(MonitorLogParser, TimeslotOfEachCallLine) {
+  const std::string ts = "Thu Dec 10 10:00:12 2026 ";
+  const struct {
+    std::string line;
+    LineKind kind;
+    int slot;
+    std::vector<int64_t> numbers;
+  } cases[] = {
+      {ts + "Moto RX+ slot:1 destination_id:8 source_id:2620102 rptr_id:74565",
+       LineKind::kRfCallStart,
+       1,
+       {2620102, 8}},
+      {ts + "Moto RX+ slot:3 destination_id:8 source_id:2620102 rptr_id:74565", LineKind::kUnrecognised, 2, {}},
+      {ts + "Moto RX+ slot:1 destination_id:8 source_id:2620102 rptr_id:74565 slot:1", LineKind::kUnrecognised, 2, {}},
+      {ts + "Moto RX- ID:2620102 slot:1", LineKind::kRfCallEnd, 1, {2620102}},
+      {ts + "Moto RX- ID:2620102", LineKind::kRfCallEnd, 2, {2620102}},
+      {ts + "Moto RX- ID:2620102 slot:2", LineKind::kUnrecognised, 2, {}},
+      {ts + "Moto RX- ID:2620102slot:1", LineKind::kUnrecognised, 2, {}},
+      {ts + "RX SLOT=1 DST_ID=91 SRC_ID=2620201 TYPE=Voice", LineKind::kNetReceive, 1, {2620201, 91, 1}},
+      {ts + "RX SLOT=3 DST_ID=91 SRC_ID=2620201 TYPE=Voice", LineKind::kNetReceive, 3, {2620201, 91, 3}},
+      {ts + "RX SLOT=16 DST_ID=91 SRC_ID=2620201 TYPE=Voice", LineKind::kUnrecognised, 2, {}},
+      {ts + "VOICE RX SLOT 1 END USER_ID=2620201", LineKind::kNetReceiveEnd, 1, {2620201}},
+      {ts + "VOICE RX SLOT 1 END USER_ID=2620201 slot:1", LineKind::kUnrecognised, 2, {}},
+      {ts + "PTT ON 1 slot:1", LineKind::kNetCallStart, 1, {1}},
+      {ts + "PTT ON without START 2 slot:1", LineKind::kNetCallStart, 1, {2}},
+      {ts + "PTT OFF 2 slot:1", LineKind::kNetCallEnd, 1, {2}},
+      {ts + "TX TIMEOUT 4 slot:1", LineKind::kNetCallTimeout, 1, {4}},
+      {ts + "add delay: 58981us to pacnum: 8 slot:1", LineKind::kPacing, 1, {58981, 8}},
+      {ts + "Jitter buffer 1 start: lead 60 ms (auto) slot:1", LineKind::kJitterStart, 1, {1, 60}},
+      {ts + "Jitter buffer 1 end: lead 60 ms, bursts 40, late 1, lost 0, filled 0, slipped 0, skipped 0, "
+            "re-anchored 3 slot:1",
+       LineKind::kJitterEnd,
+       1,
+       {1, 60, 40, 1, 0, 0, 0, 0, 3}},
+      {ts + "Sende Anmeldung an DMR Master  IP:192.0.2.2 slot:1", LineKind::kUnrecognised, 2, {}},
+      {"BER : 2.836879% slot:1", LineKind::kBitErrorRate, 1, {}},
+      {"AMBE 2, Err_A = 4 Err_B = 1 slot:1", LineKind::kUncorrectableFrame, 1, {2, 4, 1}},
+      {"F_err: 3 6 slot:1", LineKind::kSequenceGap, 1, {3, 6}},
+      {"Ferr: 3 6 slot:1", LineKind::kSequenceGap, 1, {3, 6}},
+      {"O_err: 9 8 slot:1", LineKind::kOutOfOrder, 1, {9, 8}},
+      {"Doubling DMR-IDs: 2620201 2620299 in 40/-1 slot:1", LineKind::kDoubledId, 1, {2620201, 2620299, 40}},
+      {"[2620103]Decoded GPS Manual [19]: LAT(05232.103) LONG(001325.56) SPEED(041) RPT:74565 slot:1",
+       LineKind::kPosition,
+       1,
+       {2620103, 19, 74565}},
+      {"] 99 %[7]Decoded GPS Manual [19]: LAT(05232.103) LONG(001325.56) SPEED(041) RPT:1 slot:1",
+       LineKind::kPosition,
+       1,
+       {7}},
+      {"Master peer list reply slot:1", LineKind::kUnrecognised, 2, {}},
+      {" slot:1", LineKind::kUnrecognised, 2, {}},
+      {"Timeslots=[1,2]", LineKind::kConfigValue, 2, {(1 << 1) | (1 << 2)}},
+      {"Timeslots=[1]", LineKind::kConfigValue, 2, {1 << 1}},
+      {"Timeslots=[2,1]", LineKind::kUnrecognised, 2, {}},
+  };
+  for (const auto& c : cases) {
+    monitor::LogParser p;
+    const monitor::LogEvent e = p.parse(c.line);
+    EXPECT_EQ(e.kind, c.kind) << c.line;
+    EXPECT_EQ(e.slot, c.slot) << c.line;
+    for (size_t i = 0; i < c.numbers.size(); ++i) EXPECT_EQ(e.n[i], c.numbers[i]) << c.line << " #" << i;
+  }
+}
+
 TEST(MonitorLogParser, LinesRunIntoOthersAreFoundBehindTheNoise) {
   monitor::LogParser p;
   EXPECT_EQ(p.parse("Wed Dec  9 17:01:2Wed Dec  9 17:01:20 2026 Moto RX- ID:5").kind, LineKind::kRfCallEnd);

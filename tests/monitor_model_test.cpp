@@ -221,6 +221,101 @@ TEST(MonitorModel, HandWrittenLinesDropsRestartsAndGarbage) {
                      "00:11:22:33:44:55:66:77:88:99:aa:bb:cc:dd:ee:ff:0a:1b:2c:3d");
 }
 
+// Calls on both timeslots both ways at once, interleaved line by line: each
+// line goes to the call of its own slot, and each slot numbers its network
+// calls on its own.
+TEST(MonitorModel, BothTimeslotsAtOnce) {
+  const std::string log = data_file("handwritten-timeslots.log");
+  monitor::SharedState four;
+  feed(four, log.substr(0, log.find("BER : 2.8")));
+  Views v = views(four);
+  const json& on_air = v.status["calls_in_progress"];
+  const struct {
+    const char *slot, *direction;
+    int source;
+  } running[] = {{"1", "rf_to_net", 2620102},
+                 {"1", "net_to_rf", 2620201},
+                 {"2", "rf_to_net", 2620101},
+                 {"2", "net_to_rf", 2620202}};
+  for (const auto& r : running) {
+    EXPECT_EQ(on_air["by_slot"][r.slot][r.direction]["source"], r.source) << r.slot << r.direction;
+    EXPECT_EQ(on_air["by_slot"][r.slot][r.direction]["slot"], std::stoi(r.slot)) << r.slot << r.direction;
+  }
+  // Where consumers read it before: timeslot 2.
+  EXPECT_EQ(on_air["rf_to_net"]["source"], 2620101);
+  EXPECT_EQ(on_air["net_to_rf"]["source"], 2620202);
+  ASSERT_EQ(v.calls.size(), 4u);
+  EXPECT_EQ(v.calls[0]["source"], 2620202);  // the newest first
+  EXPECT_EQ(v.status["daemon"]["timeslots"], json::array({1, 2}));
+  EXPECT_NE(v.metrics.find("moto_bridge_call_in_progress{direction=\"net_to_rf\",slot=\"1\"} 1\n"), std::string::npos);
+
+  monitor::SharedState all;
+  feed(all, log);
+  v = views(all);
+  const struct {
+    int source, slot;
+    const char *direction, *ended_by;
+    int call_number, bursts_with_errors, uncorrectable, sequence_gaps, out_of_order, doubled, jitter_lost;
+  } heard[] = {
+      {2620203, 1, "net_to_rf", "end", 2, 0, 0, 1, 0, 0, -1},     // begun without its header
+      {2620202, 2, "net_to_rf", "timeout", 1, 1, 0, 0, 1, 0, 2},  // the same number on the other slot
+      {2620102, 1, "rf_to_net", "end", 0, 0, 0, 0, 0, 0, -1},     // overlapping the one on timeslot 2
+      {2620201, 1, "net_to_rf", "end", 1, 2, 1, 0, 0, 1, 0},      // errors and a second talker
+      {2620101, 2, "rf_to_net", "end", 0, 0, 0, 0, 0, 0, -1},     // its header repeated
+  };
+  ASSERT_EQ(v.calls.size(), std::size(heard));
+  for (size_t i = 0; i < std::size(heard); ++i) {
+    const json& c = v.calls[i];
+    const auto& h = heard[i];
+    EXPECT_EQ(c["source"], h.source) << i;
+    EXPECT_EQ(c["slot"], h.slot) << i;
+    EXPECT_EQ(c["direction"], h.direction) << i;
+    EXPECT_EQ(c["ended_by"], h.ended_by) << i;
+    EXPECT_EQ(c["interrupted"], false) << i;
+    EXPECT_EQ(c["bursts_with_errors"], h.bursts_with_errors) << i;
+    EXPECT_EQ(c["uncorrectable_frames"], h.uncorrectable) << i;
+    EXPECT_EQ(c["sequence_gaps"], h.sequence_gaps) << i;
+    EXPECT_EQ(c["out_of_order"], h.out_of_order) << i;
+    EXPECT_EQ(c["doubled_ids"], h.doubled) << i;
+    EXPECT_EQ(c.value("call_number", 0), h.call_number) << i;
+    const json jitter = c.value("jitter_buffer", json());
+    EXPECT_EQ(jitter.is_null() ? -1 : jitter["lost"].get<int>(), h.jitter_lost) << i;
+  }
+  EXPECT_NEAR(v.calls[3]["ber_max"].get<double>(), 4.964539, 1e-6);
+  EXPECT_EQ(v.calls[3]["jitter_buffer"]["lead_ms"], 60);
+  EXPECT_EQ(v.calls[1]["jitter_buffer"]["lead_ms"], 80);
+  EXPECT_EQ(v.calls[0]["without_start"], true);
+
+  const json& counters = v.status["counters"];
+  const struct {
+    const char* name;
+    int slot1, slot2;
+  } counted[] = {{"calls_rf_to_net", 1, 1}, {"calls_net_to_rf", 2, 1},    {"positions", 1, 1},
+                 {"call_timeouts", 0, 1},   {"bursts_with_errors", 2, 1}, {"uncorrectable_frames", 1, 0},
+                 {"sequence_gaps", 1, 0},   {"out_of_order", 0, 1},       {"doubled_ids", 1, 0},
+                 {"paced_bursts", 1, 0},    {"jitter_late", 1, 0},        {"jitter_lost", 0, 2},
+                 {"jitter_slipped", 0, 1}};
+  for (const auto& c : counted) {
+    EXPECT_EQ(counters["by_slot"]["1"][c.name], c.slot1) << c.name;
+    EXPECT_EQ(counters["by_slot"]["2"][c.name], c.slot2) << c.name;
+    EXPECT_EQ(counters[c.name], c.slot2) << c.name;
+  }
+  for (const char* metric :
+       {"moto_bridge_calls_total{direction=\"net_to_rf\",slot=\"1\"} 2\n",
+        "moto_bridge_calls_total{direction=\"net_to_rf\",slot=\"2\"} 1\n",
+        "moto_bridge_calls_total{direction=\"net_to_rf\"} 1\n", "moto_bridge_positions_total{slot=\"1\"} 1\n",
+        "moto_bridge_sequence_errors_total{kind=\"gap\",slot=\"1\"} 1\n",
+        "moto_bridge_call_in_progress{direction=\"rf_to_net\",slot=\"1\"} 0\n"})
+    EXPECT_NE(v.metrics.find(metric), std::string::npos) << metric;
+  ASSERT_EQ(v.positions.size(), 2u);
+  EXPECT_EQ(v.positions[0]["slot"], 2);
+  EXPECT_EQ(v.positions[1]["slot"], 1);
+  EXPECT_EQ(v.positions[1]["source"], 2620103);
+  EXPECT_EQ(counters["unrecognised_lines"], 0);
+  expect_key_nowhere(v, "5a5b5c5d5e5f60616263646566676869707172cd",
+                     "5a:5b:5c:5d:5e:5f:60:61:62:63:64:65:66:67:68:69:70:71:72:cd");
+}
+
 TEST(MonitorModel, LastHeardKeepsFiftyNewestFirst) {
   monitor::SharedState s;
   std::string log;

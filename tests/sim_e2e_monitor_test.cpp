@@ -3,7 +3,9 @@
 // (--stdin, --listen on a free loopback port, --callsigns), and then:
 // the JSON against what the peers recorded, the page in a real headless
 // Chromium (link states, last-heard rows, the position), the key nowhere.
-// MONITOR_SCREENSHOT=FILE keeps the browser's picture of the page.
+// MONITOR_SCREENSHOT=FILE keeps the browser's picture of the page. Then a
+// hand-written log of calls on both timeslots at once through the monitor
+// and the browser.
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
@@ -15,6 +17,8 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <filesystem>
+#include <fstream>
 #include <nlohmann/json.hpp>
 #include <thread>
 
@@ -200,6 +204,55 @@ quit
     ++rows;
   EXPECT_EQ(rows, calls.size());
   EXPECT_EQ(dom.find("c0ffee0011223344"), std::string::npos);
+}
+
+// The page of a log cut while a call runs each way on each timeslot, just
+// after a position report from timeslot 1: each call under its timeslot,
+// and the slot of every last-heard row and of the position.
+TEST(SimE2eMonitor, BothTimeslotsShowInABrowser) {
+  if (access("/usr/bin/chromium", X_OK) != 0) GTEST_SKIP() << "no /usr/bin/chromium for the browser check";
+  char dir_name[] = "/tmp/monitor_slots.XXXXXX";
+  ASSERT_NE(mkdtemp(dir_name), nullptr);
+  const std::string dir = dir_name;
+  const std::string log = simtestbed::read_text(std::string(MONITOR_TEST_DATA) + "/handwritten-timeslots.log");
+  std::ofstream(dir + "/daemon.log", std::ios::binary) << log.substr(0, log.find("Thu Dec 10 10:00:13 2026 Moto RX-"));
+  const int port = free_port();
+  ASSERT_GT(port, 0);
+  std::string dom;
+  {
+    MonitorProcess monitor(dir + "/daemon.log", port, std::string(MONITOR_TEST_DATA) + "/callsigns.csv",
+                           dir + "/monitor.out");
+    for (int i = 0;
+         i < 100 && simtestbed::read_text(dir + "/monitor.out").find("End of standard input") == std::string::npos; ++i)
+      std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    dom = rendered_page(dir, port, "");
+  }
+  std::filesystem::remove_all(dir);
+  ASSERT_FALSE(dom.empty()) << "chromium failed";
+  const std::string body = dom.substr(0, dom.find("initial-state"));
+  auto part = [&body](const std::string& from, const std::string& to) {
+    const size_t begin = body.find(from);
+    return begin == std::string::npos ? std::string() : body.substr(begin, body.find(to, begin) - begin);
+  };
+  const std::string on_air[] = {part("id=\"on-air-1\"", "id=\"on-air-2\""), part("id=\"on-air-2\"", "</section>")};
+  const std::string last_heard = part("id=\"last-heard\"", "</tbody>");
+  const struct {
+    const char* source;
+    int slot;
+  } calls[] = {{"2620101", 2}, {"2620102", 1}, {"2620201", 1}, {"2620202", 2}};
+  for (const auto& c : calls) {
+    EXPECT_NE(on_air[c.slot - 1].find(c.source), std::string::npos) << c.source << "\n" << body;
+    EXPECT_EQ(on_air[2 - c.slot].find(c.source), std::string::npos) << c.source << "\n" << body;
+    const size_t at = last_heard.find(c.source);
+    ASSERT_NE(at, std::string::npos) << c.source << "\n" << body;
+    const size_t row = last_heard.rfind("<tr", at);
+    EXPECT_NE(last_heard.substr(row, at - row).find(">TS" + std::to_string(c.slot) + "<"), std::string::npos)
+        << c.source << "\n"
+        << last_heard;
+  }
+  const std::string positions = part("id=\"positions\"", "</tbody>");
+  EXPECT_NE(positions.find(">TS1<"), std::string::npos) << positions;
+  EXPECT_NE(positions.find("2620103"), std::string::npos) << positions;
 }
 
 }  // namespace

@@ -2,13 +2,16 @@
 # One-command demonstration: builds the bridge and its two simulated peers,
 # runs them on a private two-host network (network namespaces, addresses
 # 192.0.2.1 and 192.0.2.2 only), shows the daemon's console log as it runs,
-# and ends with a summary of what crossed the bridge. The network's first
-# call crosses an impaired link (random delay up to 80 ms, lost bursts) and
-# leaves through the bridge's 120 ms jitter buffer. Exits 0 only when
-# registration, login, RDAC announcements, one call each way with every
-# frame intact (lost bursts filled with silence), that call on a clean 60 ms
-# grid on air, and a position report all happened; otherwise non-zero with
-# the reasons.
+# and ends with a summary of what crossed the bridge. The bridge carries
+# both timeslots (Timeslots=1,2). The network's first call crosses an
+# impaired link (random delay up to 80 ms, lost bursts) and leaves through
+# the bridge's 120 ms jitter buffer. Then four calls run at once: one each
+# way on timeslot 1 beside one each way on timeslot 2. Exits 0 only when
+# registration, login, RDAC announcements, calls each way on each timeslot
+# with every frame intact (lost bursts filled with silence), a call each way
+# on timeslot 1 overlapping one on timeslot 2, the impaired call on a clean
+# 60 ms grid on air, and a position report on timeslot 1 all happened;
+# otherwise non-zero with the reasons.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 . tools/deps.sh
@@ -40,23 +43,31 @@ RptrQRGrx=$rx_hz
 MyBridgeID=$bridge_id
 NetworkKey=$key
 JitterBuffer=120
+Timeslots=1,2
 CFG
 
-# The repeater: a group call once the bridge keeps its registration alive,
-# then a position report once the network's call has come through.
+# The repeater: a group call on timeslot 2 once the bridge keeps its
+# registration alive; once the network's two calls have come through, a call
+# on each timeslot at once (hold=0: the next line starts alongside); then a
+# position report on timeslot 1.
 cat >"$work/repeater.script" <<'SCRIPT'
 wait registered 20
 wait keepalive 15
 sleep 2
 call group 9 2620001 bursts=24
-wait moto_call 30
+wait moto_call 30 count=2
 sleep 1
-position 2620001 5057 mode=4
+call group 91 2620003 slot=1 bursts=40 hold=0
+call group 9 2620004 slot=2 bursts=40
+wait moto_call 30 count=4
+sleep 1
+position 2620003 5057 mode=4 slot=1
 SCRIPT
 # The network master: a call back once the repeater's call has arrived, over
 # a link that delays each burst by up to 80 ms and loses some, then one whose
-# bursts come in bunches of six; it ends the run after the fourth RDAC
-# announcement.
+# bursts come in bunches of six; as soon as the repeater's two calls have
+# begun, a call on each timeslot at once, so four calls cross together; it
+# ends the run after the fourth RDAC announcement.
 cat >"$work/master.script" <<'SCRIPT'
 wait login 30
 wait hyt_call 30
@@ -64,6 +75,9 @@ sleep 1
 call group 9 2620002 bursts=40 delay=uniform:0:80 loss=5%
 sleep 1
 call group 9 2620002 bursts=12 bunch=6
+wait hyt_start 30 count=3
+call group 92 2620005 slot=1 bursts=30 hold=0
+call group 9 2620006 slot=2 bursts=30
 wait rdac 40 count=4
 sleep 1
 quit
@@ -107,8 +121,9 @@ if [ "$daemon_alive" -ne 1 ]; then
   echo "MISSING: the daemon stopped during the run"
   failed=1
 fi
-for line in "Sende Anmeldung an DMR Master" "Local_Repeater_rdac 0" "Moto RX+" "Moto RX-" "PTT ON" "PTT OFF" \
-  "Jitter buffer 1 end:" "Decoded GPS"; do
+for line in "Sende Anmeldung an DMR Master" "Local_Repeater_rdac 0" "Moto RX+ slot:2" "Moto RX+ slot:1" \
+  "Moto RX- ID:2620001" "Moto RX- ID:2620003 slot:1" "PTT ON 1" "PTT OFF 1" "PTT ON 1 slot:1" "PTT OFF 1 slot:1" \
+  "Jitter buffer 1 end:" "RX SLOT=1 DST_ID=92" "Decoded GPS"; do
   if ! grep -qF "$line" "$work/daemon.log"; then
     echo "MISSING: the daemon never logged \"$line\""
     failed=1
@@ -118,7 +133,7 @@ echo
 echo "== Summary =="
 if ! "$bin/moto_bridge_sim_report" --repeater "$work/repeater.jsonl" --master "$work/master.jsonl" \
   --call-sign "$call_sign" --repeater-id "$repeater_id" --bridge-id "$bridge_id" --tx "$tx_hz" --rx "$rx_hz" \
-  --clean-grid; then
+  --clean-grid --both-slots; then
   failed=1
 fi
 echo

@@ -8,13 +8,15 @@
 # with JitterBuffer=auto side by side: gaps over 80 ms on air, slots filled
 # with silence, bursts that came too late, and the delay the bridge added.
 # Idle CPU and memory are also taken of a daemon with JitterBuffer=auto.
-# Last, tools/measure_shapes.sh: calls shaped as real masters send them (a
+# Then tools/measure_shapes.sh: calls shaped as real masters send them (a
 # slow or fast clock, sequence jumps, talkers back to back, a stray burst, a
-# stalled bridge) through the jitter buffer, as one table. And
-# tools/measure_idle.sh: the idle daemon's wake-ups a second per thread, its
-# CPU share and latency each way; with MEASURE_COMPARE=REF beside the daemon
-# of git revision REF, in the same run.
-# Reports; it does not fail on a missed target. Takes about 7 minutes.
+# stalled bridge) through the jitter buffer, as one table. Then
+# tools/measure_timeslots.sh: both timeslots bridged with four streams at
+# once (a call each way on each), latency, memory, and the jitter buffer's
+# grid on both timeslots. Last, tools/measure_idle.sh: the idle daemon's
+# wake-ups a second per thread, its CPU share and latency each way; with
+# MEASURE_COMPARE=REF beside the daemon of git revision REF, in the same run.
+# Reports; it does not fail on a missed target. Takes about 9 minutes.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 . tools/deps.sh
@@ -227,5 +229,7 @@ echo "Files: $work"
 
 echo
 bash tools/measure_shapes.sh
+echo
+bash tools/measure_timeslots.sh
 echo
 bash tools/measure_idle.sh ${MEASURE_COMPARE:+--compare "$MEASURE_COMPARE"}

@@ -87,22 +87,28 @@ r, m, c = s["repeater"], s["master"], s["counters"]
 print("  Repeater: %s since %s" % ("registered" if r["registered"] else "NOT registered", when(r["since"])))
 print("  Network master: %s, %d login(s), last %s, %d RDAC announcement(s)" % (
     "logged in" if m["logged_in"] else "NOT logged in", m["logins"], when(m["last_login"]), m["rdac"]["announcements"]))
-print("  Calls: %d repeater -> network, %d network -> repeater" % (c["calls_rf_to_net"], c["calls_net_to_rf"]))
+# Both timeslots: the counters without a slot are timeslot 2's.
+slots = c["by_slot"]
+def both(key):
+    return slots["1"][key] + slots["2"][key]
+print("  Calls: %d repeater -> network, %d network -> repeater (timeslot 1: %d and %d)" % (
+    both("calls_rf_to_net"), both("calls_net_to_rf"), slots["1"]["calls_rf_to_net"], slots["1"]["calls_net_to_rf"]))
 names = {"rf_to_net": "repeater -> network", "net_to_rf": "network -> repeater"}
 for call in reversed(calls):
     ended = call["ended_by"] or "still on air"
     errors = ""
     if call["bursts_with_errors"]:
         errors = ", BER max %.1f %% in %d burst(s)" % (call["ber_max"], call["bursts_with_errors"])
-    print("    %s %-19s %8d -> %-8d %3d s, %s%s" % (when(call["start"]), names[call["direction"]], call["source"],
-                                                   call["destination"], call["duration"], ended, errors))
-print("  Position reports: %d" % c["positions"])
+    print("    %s TS%d %-19s %8d -> %-8d %3d s, %s%s" % (when(call["start"]), call["slot"], names[call["direction"]],
+                                                       call["source"], call["destination"], call["duration"], ended,
+                                                       errors))
+print("  Position reports: %d" % both("positions"))
 for p in reversed(positions):
     deg = ""
     if p["latitude"] is not None and p["longitude"] is not None:
         deg = " (%.5f, %.5f)" % (p["latitude"], p["longitude"])
-    print("    %s from %d: LAT %s LONG %s SPEED %s%s" % (when(p["time"]), p["source"], p["lat_text"], p["lon_text"],
-                                                      p["speed_text"], deg))
+    print("    %s TS%d from %d: LAT %s LONG %s SPEED %s%s" % (when(p["time"]), p["slot"], p["source"], p["lat_text"],
+                                                           p["lon_text"], p["speed_text"], deg))
 PY
   echo "Monitor FAILED: its answers did not read."
   exit 1

@@ -30,6 +30,15 @@ std::string Command::text() const {
   return s;
 }
 
+bool timeslot(const Command& c, unsigned& slot) {
+  const long value = c.option("slot", 2);
+  if (value != 1 && value != 2) return false;
+  slot = static_cast<unsigned>(value);
+  return true;
+}
+
+bool holds_script(const Command& c) { return c.option("hold", 1) != 0; }
+
 Command parse(const std::string& line, int number) {
   Command c;
   c.line = number;

@@ -4,7 +4,10 @@
 //   wait EVENT [SECONDS]     until the peer has seen EVENT (default 30 s)
 //   quit                     end the run
 // and the commands of each peer. Words of the form key=value are options;
-// "#" starts a comment.
+// "#" starts a comment. Two options mean the same on every peer's calls:
+//   slot=1|2   the timeslot the call is on (default 2)
+//   hold=0     the script goes on at once instead of after the call's last
+//              datagram, so the next call plays alongside this one
 #include <map>
 #include <string>
 #include <vector>
@@ -22,6 +25,11 @@ struct Command {
   long option(const std::string& key, long fallback) const;
   std::string text() const;  // the command as written
 };
+
+// The timeslot a command names (2 without the option); false for anything but 1 or 2.
+bool timeslot(const Command& c, unsigned& slot);
+// Whether the script waits for the command's datagrams before it goes on.
+bool holds_script(const Command& c);
 
 // False with the reason in *error when the file cannot be read.
 bool load(const std::string& path, std::vector<Command>& out, std::string* error);

@@ -35,6 +35,7 @@ Fields parse(const Packet& p) {
   f.sequence = static_cast<uint16_t>(p[kSequence] | (p[kSequence + 1] << 8));
   f.kind = p[kKind] & 0x0F;
   f.slot = p[kSlot] & 0x0F;
+  f.slot_code_ok = (f.slot == 1 || f.slot == 2) && p[kSlot] == slot_code(f.slot) && p[kSlot + 1] == p[kSlot];
   f.frame_type = p[kFrameType];
   f.frame_type_pair_equal = p[kFrameTypeFirst] == p[kFrameType];
   f.group = p[kCallType] != 0;
@@ -55,7 +56,7 @@ Packet build(const Header& h, const Burst& burst) {
   p[kSequence + 1] = static_cast<uint8_t>(h.sequence >> 8);
   p[kKind] = h.kind;
   p[kMarks] = 0x05, p[kMarks + 1] = 0x01, p[kMarks + 2] = 0x02;
-  p[kSlot] = p[kSlot + 1] = kSlot2;
+  p[kSlot] = p[kSlot + 1] = slot_code(h.slot);
   p[kFrameTypeFirst] = p[kFrameType] = h.frame_type;
   p[kFrameMark] = p[kFrameMark + 1] = 0x11;
   if (sync) {
@@ -94,10 +95,10 @@ bool fixed_bytes_ok(const Packet& p, bool sync) {
   return p[kLead] == lead && p[kLead + 1] == lead && p[kLead + 2] == lead2 && p[kLead + 3] == lead2 &&
          p[kSequence + 2] == 0 && p[kSequence + 3] == 0 && p[kKind + 1] == 0 && p[kMarks] == 0x05 &&
          p[kMarks + 1] == 0x01 && p[kMarks + 2] == 0x02 && p[kMarks + 3] == 0 && p[kMarks + 4] == 0 &&
-         p[kMarks + 5] == 0 && p[kSlot] == kSlot2 && p[kSlot + 1] == kSlot2 && p[kFrameTypeFirst] == p[kFrameType] &&
-         p[kFrameMark] == 0x11 && p[kFrameMark + 1] == 0x11 && p[kSyncMark] == (sync ? 0x11 : 0) &&
-         p[kSyncMark + 1] == (sync ? 0x11 : 0) && p[kDataMark] == (sync ? 0 : 0x10) && p[kDataMark + 1] == 0 &&
-         p[kBurstSpare] == 0 && p[kVoiceMark] == (sync ? 0 : 0x02) && p[kVoiceMark + 1] == 0 && p[kCallType + 1] == 0 &&
+         p[kMarks + 5] == 0 && p[kFrameTypeFirst] == p[kFrameType] && p[kFrameMark] == 0x11 &&
+         p[kFrameMark + 1] == 0x11 && p[kSyncMark] == (sync ? 0x11 : 0) && p[kSyncMark + 1] == (sync ? 0x11 : 0) &&
+         p[kDataMark] == (sync ? 0 : 0x10) && p[kDataMark + 1] == 0 && p[kBurstSpare] == 0 &&
+         p[kVoiceMark] == (sync ? 0 : 0x02) && p[kVoiceMark + 1] == 0 && p[kCallType + 1] == 0 &&
          p[kDestination + 3] == 0 && p[kSource + 3] == 0;
 }
 

@@ -1,7 +1,8 @@
 #pragma once
 // The 72-byte voice packet of the Hytera repeater protocol as the network
 // master sends and receives it: a little-endian header of call fields and
-// one 33-byte DMR burst of timeslot 2, stored with every byte pair swapped.
+// one 33-byte DMR burst, stored with every byte pair swapped. The slot code
+// says the timeslot: 22 22 for timeslot 2, 11 11 for timeslot 1.
 #include <array>
 #include <cstddef>
 #include <cstdint>
@@ -20,7 +21,7 @@ constexpr size_t kLead = 0;      // 4 bytes: EE EE 11 11 before burst E, zero ot
 constexpr size_t kSequence = 4;  // 2 bytes, little-endian; two zero bytes follow
 constexpr size_t kKind = 8;      // a zero byte follows
 constexpr size_t kMarks = 10;    // 05 01 02, then three zero bytes
-constexpr size_t kSlot = 16;     // 2 bytes
+constexpr size_t kSlot = 16;     // 2 bytes: the slot code; a reader takes the low four bits of the first
 constexpr size_t kFrameTypeFirst = 18;
 constexpr size_t kFrameType = 19;  // repeats the byte before it
 constexpr size_t kFrameMark = 20;  // 11 11
@@ -36,7 +37,8 @@ constexpr size_t kSource = 68;       // 3 bytes, little-endian; a zero byte foll
 constexpr size_t kSyncTalker[3] = {38, 40, 42};
 }  // namespace offset
 
-constexpr uint8_t kSlot2 = 0x22;
+// Each byte of the slot code of timeslot 1 or 2: 0x11 or 0x22.
+constexpr uint8_t slot_code(unsigned slot) { return slot == 1 ? 0x11 : 0x22; }
 
 // The 66-byte location record the bridge sends the master for a position
 // report: ASCII fields at fixed offsets.
@@ -70,8 +72,9 @@ constexpr uint64_t kVoiceSync = 0x755FD7DF75F7ULL;
 struct Fields {
   uint8_t lead[4]{};
   uint16_t sequence = 0;
-  uint8_t kind = 0;  // low four bits of byte 8
-  uint8_t slot = 0;  // low four bits of byte 16
+  uint8_t kind = 0;           // low four bits of byte 8
+  uint8_t slot = 0;           // low four bits of byte 16
+  bool slot_code_ok = false;  // bytes 16 and 17 both the code of timeslot 1 or 2
   uint8_t frame_type = 0;
   bool frame_type_pair_equal = false;
   bool group = true;
@@ -83,6 +86,7 @@ struct Fields {
 Fields parse(const Packet& p);
 
 struct Header {
+  unsigned slot = 2;
   uint16_t sequence = 0;
   uint8_t kind = kKindVoice;
   uint8_t frame_type = kFrameHeader;
@@ -96,7 +100,8 @@ Packet build(const Header& h, const Burst& burst);
 Packet build_sync(const Header& h);
 uint32_t sync_talker(const Packet& p);
 // Whether the bytes around the call fields and the burst are the ones a
-// master writes (`sync`: as in the sync packet).
+// master writes (`sync`: as in the sync packet); the slot code is judged
+// apart (Fields::slot_code_ok).
 bool fixed_bytes_ok(const Packet& p, bool sync);
 
 // Voice bursts: three air frames around a 48-bit centre.

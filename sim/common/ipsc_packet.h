@@ -1,7 +1,7 @@
 #pragma once
 // Motorola IPSC datagrams as the repeater (the IPSC master) sees them:
 // the 10-byte HMAC-SHA1 trailer, the control packets it answers with, and
-// the voice and data datagrams of timeslot-2 calls.
+// the voice and data datagrams of calls on either timeslot.
 #include <array>
 #include <cstddef>
 #include <cstdint>
@@ -95,8 +95,8 @@ constexpr uint8_t kRtpVersionValue = 0x80;
 constexpr uint8_t kMarkerFirstHeader = 0xDD;  // the first header of a call
 constexpr uint8_t kMarkerVoice = 0x5D;        // repeated headers and bursts
 constexpr uint8_t kMarkerEnd = 0x5E;          // the terminator
-constexpr uint8_t kFlagsSlot2 = 0x20;
-constexpr uint8_t kFlagsEnd = 0x40;  // with the timeslot in the terminator
+constexpr uint8_t kFlagsSlot2 = 0x20;         // clear: timeslot 1
+constexpr uint8_t kFlagsEnd = 0x40;           // with the timeslot in the terminator
 constexpr uint8_t kBurstFlagA = 0x40;
 constexpr uint8_t kBurstMarkE = 0x16;  // byte 32 of burst E
 constexpr uint8_t kFlcoGroupVoice = 0x00;
@@ -107,6 +107,11 @@ constexpr uint8_t kBurstTypeMask = 0x3F;
 constexpr size_t kHeaderLength = 66;
 constexpr size_t kTerminatorLength = 64;
 }  // namespace call
+
+// The call flags of a header or burst on timeslot 1 or 2, and the timeslot
+// a datagram's flags mark.
+constexpr uint8_t slot_flags(unsigned slot) { return slot == 1 ? 0 : call::kFlagsSlot2; }
+constexpr unsigned slot_of_flags(uint8_t flags) { return flags & call::kFlagsSlot2 ? 2 : 1; }
 
 struct PeerEntry {
   uint32_t id = 0;

@@ -2,7 +2,8 @@
 // Hytera repeater protocol toward the bridge. It echoes the bridge's "A"
 // logins and keep-alives, checks and records the voice packets, position
 // records and RDAC announcements it receives, can answer the announcements,
-// and plays voice calls as 72-byte packets as its script tells it.
+// and plays voice calls as 72-byte packets on either timeslot, or on both at
+// once, as its script tells it.
 #include <arpa/inet.h>
 
 #include <algorithm>
@@ -49,7 +50,9 @@ void usage() {
       "Script commands: sleep S | wait EVENT [S] [count=N] | quit\n"
       "  call group|private DST SRC [bursts=N] [headers=N] [errors=N] [uncorrectable=N]\n"
       "       [bunch=N] [gap_ms=60] [end=1] [jump=N:D] [restart=N[:S]] [after_end_ms=MS]\n"
-      "       [stray_ms=MS] [link words: this call only]\n"
+      "       [stray_ms=MS] [slot=2|1] [hold=0] [link words: this call only]\n"
+      "       slot: the timeslot (each numbers its own packets); hold=0: the script goes\n"
+      "         on at once, so a call on the other slot plays alongside this one\n"
       "       gap_ms: the sender's pacing, fractions allowed (60.4: a slow clock), held over\n"
       "         any length of call; jump=N:D: from burst N on the sequence numbers are D\n"
       "         further on (D may be negative); restart=N:S: from burst N they start again\n"
@@ -64,7 +67,8 @@ void usage() {
       "  rdac_answer LEN             a datagram of LEN bytes to the bridge's RDAC port\n"
       "  echo on|off                 answer the bridge's \"A\" datagrams or not\n"
       "  fuzz SECONDS [count=N]      random datagrams to the bridge's ports 62005..62007\n"
-      "Events to wait for: login, a, rdac, hyt_call, position");
+      "Events to wait for: login, a, rdac, hyt_start (a call from the bridge began), hyt_call (one\n"
+      "  ended), position");
 }
 
 bool parse_options(int argc, char** argv, Options& o) {
@@ -141,14 +145,18 @@ class Master {
   }
 
   void summary() {
+    char by_slot[48] = "";
+    if (checker_.calls(1) > 0) std::snprintf(by_slot, sizeof by_slot, " (%d on timeslot 1)", checker_.calls(1));
     log_.say(
-        "summary: %d \"A\" received, %d RDAC announcement(s), %d call(s) received, %d voice problem(s), "
+        "summary: %d \"A\" received, %d RDAC announcement(s), %d call(s) received%s, %d voice problem(s), "
         "%d position record(s), %d other datagram(s)",
-        a_received_, announcements_, checker_.calls(), checker_.problems(), positions_, others_);
+        a_received_, announcements_, checker_.calls(), by_slot, checker_.problems(), positions_, others_);
     log_.event("summary")
         .num("a_received", a_received_)
         .num("rdac_announcements", announcements_)
         .num("calls_received", checker_.calls())
+        .num("calls_slot1", checker_.calls(1))
+        .num("calls_slot2", checker_.calls(2))
         .num("voice_problems", checker_.problems())
         .num("positions", positions_)
         .num("others", others_);
@@ -171,7 +179,16 @@ class Master {
     if (d.size() == simhyt::kPacketSize) {
       simhyt::Packet p{};
       std::memcpy(p.data(), d.data(), p.size());
-      if (checker_.take(p, t)) rt_.saw("hyt_call");
+      switch (checker_.take(p, t)) {
+        case simmaster::VoiceChecker::Took::kOpened:
+          rt_.saw("hyt_start");
+          break;
+        case simmaster::VoiceChecker::Took::kEnded:
+          rt_.saw("hyt_call");
+          break;
+        case simmaster::VoiceChecker::Took::kNothing:
+          break;
+      }
       return;
     }
     if (d.size() == simhyt::location::kLength) {
@@ -263,26 +280,30 @@ class Master {
   }
 
   // Sends p at `due`, or later or never as the link decides, and records
-  // it with its nominal time when it leaves (or would have).
+  // it with its nominal time when it leaves (or would have); `hold`: the
+  // script waits until it left.
   void send_at(int64_t due, const simhyt::Packet& p, std::string kind, std::string frames, std::string injected,
-               int call, simlink::Fate fate = {}) {
-    rt_.at(due + fate.delay_us, [this, p, kind = std::move(kind), frames = std::move(frames),
-                                 injected = std::move(injected), call, due, fate] {
-      const int64_t t = simclock::now_us();
-      if (!fate.lost) voice_.send_to(bridge_, std::vector<uint8_t>(p.begin(), p.end()));
-      const simhyt::Fields f = simhyt::parse(p);
-      auto e = log_.event_at(fate.lost ? "hyt_voice_lost" : "hyt_voice_tx", t);
-      e.str("kind", kind)
-          .num("seq", f.sequence)
-          .num("call", call)
-          .num("src", f.source)
-          .num("dst", f.destination)
-          .flag("private", !f.group)
-          .num("nominal_us", due)
-          .num("link_delay_us", fate.delay_us);
-      if (!frames.empty()) e.str("frames", frames);
-      if (!injected.empty()) e.str("injected", injected);
-    });
+               int call, bool hold, simlink::Fate fate = {}) {
+    rt_.at(
+        due + fate.delay_us,
+        [this, p, kind = std::move(kind), frames = std::move(frames), injected = std::move(injected), call, due, fate] {
+          const int64_t t = simclock::now_us();
+          if (!fate.lost) voice_.send_to(bridge_, std::vector<uint8_t>(p.begin(), p.end()));
+          const simhyt::Fields f = simhyt::parse(p);
+          auto e = log_.event_at(fate.lost ? "hyt_voice_lost" : "hyt_voice_tx", t);
+          e.str("kind", kind)
+              .num("slot", f.slot)
+              .num("seq", f.sequence)
+              .num("call", call)
+              .num("src", f.source)
+              .num("dst", f.destination)
+              .flag("private", !f.group)
+              .num("nominal_us", due)
+              .num("link_delay_us", fate.delay_us);
+          if (!frames.empty()) e.str("frames", frames);
+          if (!injected.empty()) e.str("injected", injected);
+        },
+        hold);
   }
 
   bool set_link(const simscript::Command& c) {
@@ -324,6 +345,7 @@ class Master {
     int bursts = 18, headers = 1, errors = 0, uncorrectable = 0, bunch = 1;
     int64_t gap = 60000;
     bool end = true;
+    bool hold = true;  // the script waits for the call's last packet
     int call = 0;
     simdmr::LinkControl lc{};
     // Stream shapes of real masters.
@@ -352,6 +374,13 @@ class Master {
   bool play_call(const simscript::Command& c) {
     if (!need_bridge(c)) return true;
     CallPlan plan;
+    if (!simscript::timeslot(c, plan.h.slot)) {
+      log_.say("script line %d: slot must be 1 or 2; call skipped", c.line);
+      log_.event("script_error").num("line", c.line).str("command", c.text()).str("reason", "slot");
+      return true;
+    }
+    Stream& st = streams_[plan.h.slot];
+    plan.hold = simscript::holds_script(c);
     plan.private_call = c.word(0) == "private";
     plan.h.group = !plan.private_call;
     plan.h.destination = static_cast<uint32_t>(c.number(1, 9));
@@ -384,40 +413,45 @@ class Master {
     // Every packet's time from the call's start, so a pacing other than
     // 60 ms holds however long the call.
     int64_t start = simclock::now_us() + 1000;
-    if (plan.after_end_us >= 0 && last_end_due_ > 0) start = last_end_due_ + plan.after_end_us - plan.gap;
+    if (plan.after_end_us >= 0 && st.last_end_due > 0) start = st.last_end_due + plan.after_end_us - plan.gap;
     int64_t due = start;
-    plan.h.sequence = ++sequence_;
-    send_at(due, simhyt::build_sync(plan.h), "sync", "", "", plan.call);
-    int64_t slot = 1;
-    for (int n = 0; n < plan.headers; ++n) play_lc_burst(plan, start + plan.gap * slot++, false, {});
+    plan.h.sequence = ++st.sequence;
+    send_at(due, simhyt::build_sync(plan.h), "sync", "", "", plan.call, plan.hold);
+    int64_t step = 1;
+    for (int n = 0; n < plan.headers; ++n) play_lc_burst(plan, start + plan.gap * step++, false, {});
     for (int n = 0; n < plan.bursts; ++n) {
       const int64_t in_bunch = n % plan.bunch;
-      due = start + plan.gap * (slot + n - in_bunch) + in_bunch * 100;
+      due = start + plan.gap * (step + n - in_bunch) + in_bunch * 100;
       if (n == plan.renumber_at)
-        sequence_ = static_cast<uint16_t>(plan.restart ? plan.renumber_to - 1 : sequence_ + plan.renumber_to);
+        st.sequence = static_cast<uint16_t>(plan.restart ? plan.renumber_to - 1 : st.sequence + plan.renumber_to);
       play_voice_burst(plan, n, embedded, due, fates[static_cast<size_t>(n)]);
     }
-    due = start + plan.gap * (slot + plan.bursts);
+    due = start + plan.gap * (step + plan.bursts);
     if (plan.end) play_lc_burst(plan, due, true, fates.back());
-    last_end_due_ = due;
+    st.last_end_due = due;
     if (plan.stray_us >= 0 && plan.bursts > 0) {
-      const simhyt::Packet copy = last_burst_;
-      rt_.at(due + plan.stray_us, [this, copy, call = plan.call] {
-        voice_.send_to(bridge_, std::vector<uint8_t>(copy.begin(), copy.end()));
-        const simhyt::Fields f = simhyt::parse(copy);
-        log_.event("hyt_stray_tx").num("call", call).num("seq", f.sequence);
-      });
+      const simhyt::Packet copy = st.last_burst;
+      rt_.at(
+          due + plan.stray_us,
+          [this, copy, call = plan.call] {
+            voice_.send_to(bridge_, std::vector<uint8_t>(copy.begin(), copy.end()));
+            const simhyt::Fields f = simhyt::parse(copy);
+            log_.event("hyt_stray_tx").num("call", call).num("slot", f.slot).num("seq", f.sequence);
+          },
+          plan.hold);
     }
     return true;
   }
 
   void announce(const CallPlan& p, const simlink::Link& link) {
     const std::string link_text = simlink::describe(link);
-    log_.say("playing %s call %d: %u -> %u, %d bursts%s%s%s%s", p.private_call ? "private" : "group", p.call,
-             p.h.source, p.h.destination, p.bursts, p.bunch > 1 ? ", bunched" : "", p.end ? "" : ", no end packet",
-             link.impaired() ? ", link " : "", link.impaired() ? link_text.c_str() : "");
+    log_.say("playing %s call %d on timeslot %u: %u -> %u, %d bursts%s%s%s%s", p.private_call ? "private" : "group",
+             p.call, p.h.slot, p.h.source, p.h.destination, p.bursts, p.bunch > 1 ? ", bunched" : "",
+             p.end ? "" : ", no end packet", link.impaired() ? ", link " : "",
+             link.impaired() ? link_text.c_str() : "");
     log_.event("hyt_call_tx")
         .num("call", p.call)
+        .num("slot", p.h.slot)
         .num("src", p.h.source)
         .num("dst", p.h.destination)
         .flag("private", p.private_call)
@@ -426,7 +460,7 @@ class Master {
         .num("errors", p.errors)
         .num("uncorrectable", p.uncorrectable)
         .flag("end", p.end)
-        .num("first_seq", static_cast<uint16_t>(sequence_ + 1))
+        .num("first_seq", static_cast<uint16_t>(streams_[p.h.slot].sequence + 1))
         .num("gap_us", p.gap)
         .num("renumber_at", p.renumber_at)
         .num(p.restart ? "restart_to" : "jump_by", p.renumber_to)
@@ -438,14 +472,14 @@ class Master {
 
   // The voice header (`end` false) or the terminator: the link control in a data burst.
   void play_lc_burst(CallPlan& p, int64_t due, bool end, simlink::Fate fate) {
-    p.h.sequence = ++sequence_;
+    p.h.sequence = ++streams_[p.h.slot].sequence;
     p.h.kind = end ? simhyt::kKindEnd : simhyt::kKindVoice;
     p.h.frame_type = end ? simhyt::kFrameTerminator : simhyt::kFrameHeader;
     const dmrtest::Burst b = dmrtest::encode_lc_burst(
         p.lc.data(), 1, end ? dmrtest::kDataTypeTerminatorLc : dmrtest::kDataTypeVoiceLcHeader);
     simhyt::Burst burst;
     std::copy(b.begin(), b.end(), burst.begin());
-    send_at(due, simhyt::build(p.h, burst), end ? "end" : "header", "", "", p.call, fate);
+    send_at(due, simhyt::build(p.h, burst), end ? "end" : "header", "", "", p.call, p.hold, fate);
   }
 
   // Voice burst n of the call (A..F over and over): three frames, some with
@@ -463,11 +497,12 @@ class Master {
           signalling = signalling << 1 | embedded[simdmr::kFragmentBits * (position - 1) + i];
       centre = simhyt::emb_centre(simdmr::emb_encode(1, 0, simdmr::kBurstLcss[position]), signalling);
     }
-    p.h.sequence = ++sequence_;
+    Stream& st = streams_[p.h.slot];
+    p.h.sequence = ++st.sequence;
     p.h.kind = simhyt::kKindVoice;
     p.h.frame_type = simhyt::voice_frame_type(position);
-    last_burst_ = simhyt::build(p.h, simhyt::voice_burst(air, centre));
-    send_at(due, last_burst_, "voice", expected, injected == "---" ? "" : injected, p.call, fate);
+    st.last_burst = simhyt::build(p.h, simhyt::voice_burst(air, centre));
+    send_at(due, st.last_burst, "voice", expected, injected == "---" ? "" : injected, p.call, p.hold, fate);
   }
 
   // The air frames of burst n; `expected` gets what the repeater should
@@ -487,9 +522,10 @@ class Master {
       } else {
         injected += "-";
       }
-      // An uncorrectable frame is replaced by the last good one.
-      if (!bad) last_delivered_ = v;
-      expected += simdmr::voice_hex(last_delivered_);
+      // An uncorrectable frame is replaced by the last good one of its timeslot.
+      simdmr::VoiceBits& last = streams_[p.h.slot].last_delivered;
+      if (!bad) last = v;
+      expected += simdmr::voice_hex(last);
     }
     return air;
   }
@@ -524,11 +560,17 @@ class Master {
   bool have_bridge_ = false;
   simmaster::RdacLong long_;
   bool have_long_ = false;
-  simdmr::VoiceBits last_delivered_{};
-  uint16_t sequence_ = 0;
+  // Each timeslot numbers its own packets (timeslot 1 from elsewhere than
+  // timeslot 2, so a packet credited to the wrong slot shows) and keeps its
+  // own last call.
+  struct Stream {
+    uint16_t sequence = 0;
+    int64_t last_end_due = 0;  // when the last call's end packet was due
+    simhyt::Packet last_burst{};
+    simdmr::VoiceBits last_delivered{};
+  };
+  Stream streams_[3] = {{}, {5000, 0, {}, {}}, {}};
   int calls_played_ = 0;
-  int64_t last_end_due_ = 0;  // when the last call's end packet was due
-  simhyt::Packet last_burst_{};
   int a_received_ = 0, announcements_ = 0, positions_ = 0, others_ = 0;
 };
 

@@ -1,8 +1,10 @@
 #pragma once
 // Checks the 72-byte voice packets the bridge sends to the network master:
-// fixed header bytes, packet order, the data bursts of header and
-// terminator (BPTC, Reed-Solomon, slot type, sync), the voice sync, EMB and
-// embedded link control of bursts A..F, and every AMBE+2 frame.
+// fixed header bytes, the slot code, packet order, the data bursts of header
+// and terminator (BPTC, Reed-Solomon, slot type, sync), the voice sync, EMB
+// and embedded link control of bursts A..F, and every AMBE+2 frame. Each
+// timeslot carries a call of its own: two calls at once, one per timeslot,
+// are each checked as if alone.
 #include <cstdint>
 #include <string>
 
@@ -14,14 +16,17 @@ namespace simmaster {
 
 class VoiceChecker {
  public:
-  explicit VoiceChecker(simlog::EventLog& log) : log_(log) {}
-  // Returns true when the packet ended a call.
-  bool take(const simhyt::Packet& p, int64_t t_us);
-  int calls() const { return calls_; }
+  explicit VoiceChecker(simlog::EventLog& log) : log_(log) { slots_[1].slot = 1; }
+  // What a packet did to the call of its timeslot.
+  enum class Took { kNothing, kOpened, kEnded };
+  Took take(const simhyt::Packet& p, int64_t t_us);
+  int calls() const { return calls_[1] + calls_[2]; }
+  int calls(unsigned slot) const { return slot == 1 || slot == 2 ? calls_[slot] : 0; }
   int problems() const { return problems_; }
 
  private:
   struct Call {
+    unsigned slot = 2;
     bool open = false;
     uint32_t source = 0, destination = 0;
     bool group = true;
@@ -37,23 +42,23 @@ class VoiceChecker {
     std::string kind;
     int position = -1;  // voice bursts: 0..5 for A..F
     int errors = 0;     // bit errors corrected in its frames
-    bool ended = false;
+    bool opened = false, ended = false;
     std::string problems;
     std::string frames;
   };
-  void finish(int64_t t_us, bool ended);
-  void open_call(const simhyt::Fields& f, int64_t t_us);
-  void take_sync(const simhyt::Packet& p, const simhyt::Fields& f, int64_t t_us, Seen& s);
-  void take_header(const simhyt::Packet& p, const simhyt::Fields& f, Seen& s);
-  void take_terminator(const simhyt::Fields& f, Seen& s);
-  void take_voice(const simhyt::Fields& f, Seen& s);
+  void finish(Call& call, int64_t t_us, bool ended);
+  static void open_call(Call& call, const simhyt::Fields& f, int64_t t_us);
+  void take_sync(Call& call, const simhyt::Packet& p, const simhyt::Fields& f, int64_t t_us, Seen& s);
+  static void take_header(Call& call, const simhyt::Packet& p, const simhyt::Fields& f, Seen& s);
+  static void take_terminator(const simhyt::Fields& f, Seen& s);
+  static void take_voice(Call& call, const simhyt::Fields& f, Seen& s);
   // Burst A: the voice sync; B..E: EMB and a quarter of the embedded LC; F: EMB and null signalling.
-  void check_centre(const simhyt::Fields& f, int position, std::string& problems);
-  void record(const simhyt::Fields& f, int64_t t_us, const Seen& s);
+  static void check_centre(Call& call, const simhyt::Fields& f, int position, std::string& problems);
+  void record(Call& call, const simhyt::Fields& f, int64_t t_us, const Seen& s);
 
   simlog::EventLog& log_;
-  Call call_;
-  int calls_ = 0;
+  Call slots_[3];  // the call on each timeslot (1 and 2)
+  int calls_[3] = {};
   int problems_ = 0;
 };
 

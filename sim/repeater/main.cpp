@@ -1,8 +1,9 @@
 // moto_bridge_sim_repeater: a simulated Motorola repeater acting as IPSC
 // master toward the bridge. It answers registration, peer-list and
 // keep-alive requests, checks the signature of every datagram it receives,
-// checks and records the bridge's voice calls, and plays voice calls and
-// position reports on timeslot 2 as its script tells it.
+// checks and records the bridge's voice calls on both timeslots, and plays
+// voice calls and position reports on either timeslot, or calls on both at
+// once, as its script tells it.
 #include <arpa/inet.h>
 
 #include <algorithm>
@@ -44,16 +45,20 @@ void usage() {
       "usage: moto_bridge_sim_repeater [--bind IP] [--port N] [--key HEX] [--repeater-id N]\n"
       "         [--peers N] [--json FILE] [--script FILE] [--ambe FILE] [--seed N] [--duration S]\n"
       "Script commands: sleep S | wait EVENT [S] [count=N] | quit\n"
-      "  call group|private DST SRC [bursts=N] [headers=N] [gap_ms=60] [alias=TEXT]\n"
+      "  call group|private DST SRC [bursts=N] [headers=N] [gap_ms=60] [alias=TEXT] [slot=2|1] [hold=0]\n"
       "                              alias: as current firmware sends talker alias: a new\n"
       "                              stream every superframe, every other one carrying\n"
       "                              alias text where the identifiers belong\n"
-      "  position SRC DST [mode=4|1|2|0] [blocks=4]\n"
+      "                              slot: the timeslot (each has its own RTP sequence,\n"
+      "                              timestamps and call numbers); hold=0: the script goes\n"
+      "                              on at once, so a call on the other slot plays alongside\n"
+      "  position SRC DST [mode=4|1|2|0] [blocks=4] [slot=2|1] [hold=0]\n"
       "  restart SILENT_SECONDS      forget the bridge, stay silent, then answer again\n"
       "  peers N                     entries in the next peer-list replies\n"
       "  peer_request 0x94|0x98 ID   ask the bridge as another peer would\n"
       "  fuzz SECONDS [count=N]      random datagrams to the bridge's IPSC port\n"
-      "Events to wait for: registered, peer_list, keepalive, moto_call, position_sent");
+      "Events to wait for: registered, peer_list, keepalive, moto_start (a call from the bridge\n"
+      "  began), moto_call (one ended), position_sent");
 }
 
 bool parse_options(int argc, char** argv, Options& o) {
@@ -146,16 +151,20 @@ class Repeater {
   }
 
   void summary() {
+    char by_slot[48] = "";
+    if (checker_.calls(1) > 0) std::snprintf(by_slot, sizeof by_slot, " (%d on timeslot 1)", checker_.calls(1));
     log_.say(
-        "summary: %d registration(s), %d keep-alive(s) answered, %d ignored, %d call(s) received, "
+        "summary: %d registration(s), %d keep-alive(s) answered, %d ignored, %d call(s) received%s, "
         "%d voice problem(s), %d bad signature(s)",
-        registrations_, keepalives_answered_, keepalives_ignored_, checker_.calls(), checker_.problems(),
+        registrations_, keepalives_answered_, keepalives_ignored_, checker_.calls(), by_slot, checker_.problems(),
         bad_signatures_);
     log_.event("summary")
         .num("registrations", registrations_)
         .num("keepalives_answered", keepalives_answered_)
         .num("keepalives_ignored", keepalives_ignored_)
         .num("calls_received", checker_.calls())
+        .num("calls_slot1", checker_.calls(1))
+        .num("calls_slot2", checker_.calls(2))
         .num("voice_problems", checker_.problems())
         .num("bad_signatures", bad_signatures_)
         .num("datagrams", datagrams_);
@@ -237,7 +246,16 @@ class Repeater {
         return;
       case simipsc::kGroupVoice:
       case simipsc::kPrivateVoice:
-        if (checker_.take(d, t, bridge_id_)) rt_.saw("moto_call");
+        switch (checker_.take(d, t, bridge_id_)) {
+          case CallChecker::Took::kOpened:
+            rt_.saw("moto_start");
+            break;
+          case CallChecker::Took::kEnded:
+            rt_.saw("moto_call");
+            break;
+          case CallChecker::Took::kNothing:
+            break;
+        }
         return;
       default:
         log_.say("unexpected datagram 0x%02x, %zu bytes", op, d.size());
@@ -270,72 +288,95 @@ class Repeater {
     return false;
   }
 
-  simipsc::CallFields call_fields(bool private_call, uint32_t dst, uint32_t src) {
+  // The slot a command names; false (and a script error) for anything but 1 or 2.
+  bool slot_of(const simscript::Command& c, unsigned& slot) {
+    if (simscript::timeslot(c, slot)) return true;
+    log_.say("script line %d: slot must be 1 or 2; skipped", c.line);
+    log_.event("script_error").num("line", c.line).str("command", c.text()).str("reason", "slot");
+    return false;
+  }
+
+  simipsc::CallFields call_fields(bool private_call, uint32_t dst, uint32_t src, unsigned slot) {
+    Stream& st = streams_[slot];
     simipsc::CallFields f;
     f.opcode = private_call ? simipsc::kPrivateVoice : simipsc::kGroupVoice;
     f.peer = o_.repeater_id;
-    f.call_sequence = ++call_sequence_;
+    f.call_sequence = ++st.call_sequence;
     f.source = src;
     f.destination = dst;
-    for (int i = 0; i < 4; ++i) f.tag[i] = static_cast<uint8_t>(0x51 + call_sequence_ + i);
+    f.flags = simipsc::slot_flags(slot);
+    for (int i = 0; i < 4; ++i) f.tag[i] = static_cast<uint8_t>(0x51 + 0x40 * (2 - slot) + st.call_sequence + i);
     return f;
   }
 
-  // Sends d at `due` and records it, frames included, when it leaves.
-  void send_at(int64_t due, simipsc::Bytes d, std::string kind, std::string frames, int call, bool alias = false) {
-    rt_.at(due, [this, d = std::move(d), kind = std::move(kind), frames = std::move(frames), call, alias] {
-      const int64_t t = simclock::now_us();
-      socket_.send_to(bridge_, d);
-      const simipsc::CallFields c = simipsc::parse_call(d);
-      auto e = log_.event_at("moto_voice_tx", t);
-      e.str("kind", kind)
-          .num("seq", c.rtp_sequence)
-          .num("call", call)
-          .num("src", c.source)
-          .num("dst", c.destination)
-          .flag("private", c.opcode == simipsc::kPrivateVoice);
-      if (!frames.empty()) e.str("frames", frames);
-      if (alias) e.flag("alias", true);
-    });
+  // The next datagram of a call on `slot`: its RTP sequence number and timestamp.
+  void next_datagram(simipsc::CallFields& f, unsigned slot) {
+    Stream& st = streams_[slot];
+    f.rtp_sequence = ++st.rtp_sequence;
+    f.rtp_timestamp = (st.rtp_timestamp += 480);
+  }
+
+  // Sends d at `due` and records it, frames included, when it leaves;
+  // `hold`: the script waits until it left.
+  void send_at(int64_t due, simipsc::Bytes d, std::string kind, std::string frames, int call, bool hold,
+               bool alias = false) {
+    rt_.at(
+        due,
+        [this, d = std::move(d), kind = std::move(kind), frames = std::move(frames), call, alias] {
+          const int64_t t = simclock::now_us();
+          socket_.send_to(bridge_, d);
+          const simipsc::CallFields c = simipsc::parse_call(d);
+          auto e = log_.event_at("moto_voice_tx", t);
+          e.str("kind", kind)
+              .num("slot", simipsc::slot_of_flags(c.flags))
+              .num("seq", c.rtp_sequence)
+              .num("call", call)
+              .num("src", c.source)
+              .num("dst", c.destination)
+              .flag("private", c.opcode == simipsc::kPrivateVoice);
+          if (!frames.empty()) e.str("frames", frames);
+          if (alias) e.flag("alias", true);
+        },
+        hold);
   }
 
   bool play_call(const simscript::Command& c) {
-    if (!need_bridge(c)) return true;
+    unsigned slot = 2;
+    if (!need_bridge(c) || !slot_of(c, slot)) return true;
     const bool private_call = c.word(0) == "private";
     const uint32_t dst = static_cast<uint32_t>(c.number(1, 9));
     const uint32_t src = static_cast<uint32_t>(c.number(2, 2620001));
     const int bursts = static_cast<int>(c.option("bursts", 18));
     const int headers = static_cast<int>(c.option("headers", 2));
     const int64_t gap = c.option("gap_ms", 60) * 1000;
+    const bool hold = simscript::holds_script(c);
     const auto alias_option = c.options.find("alias");
     const std::string alias = alias_option == c.options.end() ? "" : alias_option->second;
-    simipsc::CallFields f = call_fields(private_call, dst, src);
+    simipsc::CallFields f = call_fields(private_call, dst, src, slot);
     const int call = ++calls_played_;
-    log_.say("playing %s call %d: %u -> %u, %d headers, %d bursts%s%s", private_call ? "private" : "group", call, src,
-             dst, headers, bursts, alias.empty() ? "" : ", talker alias ", alias.c_str());
+    log_.say("playing %s call %d on timeslot %u: %u -> %u, %d headers, %d bursts%s%s",
+             private_call ? "private" : "group", call, slot, src, dst, headers, bursts,
+             alias.empty() ? "" : ", talker alias ", alias.c_str());
     log_.event("moto_call_tx")
         .num("call", call)
+        .num("slot", slot)
         .num("src", src)
         .num("dst", dst)
         .flag("private", private_call)
         .num("bursts", bursts)
         .num("headers", headers)
-        .num("first_seq", static_cast<uint16_t>(rtp_sequence_ + 1))
+        .num("first_seq", static_cast<uint16_t>(streams_[slot].rtp_sequence + 1))
         .str("alias", alias);
     int64_t due = simclock::now_us() + 1000;
-    auto next = [&] {
-      f.rtp_sequence = ++rtp_sequence_;
-      f.rtp_timestamp = (rtp_timestamp_ += 480);
-    };
     for (int h = 0; h < headers; ++h, due += gap) {
-      next();
+      next_datagram(f, slot);
       f.rtp_marker_type = h == 0 ? 0xDD : 0x5D;
-      send_at(due, simipsc::voice_header(f, key_), "header", "", call);
+      send_at(due, simipsc::voice_header(f, key_), "header", "", call, hold);
     }
     for (int b = 0; b < bursts; ++b, due += gap) {
-      next();
+      next_datagram(f, slot);
       const int superframe = b / 6;
-      if (!alias.empty() && b % 6 == 0 && superframe > 0) f.call_sequence = ++call_sequence_;
+      if (!alias.empty() && b % 6 == 0 && superframe > 0) f.call_sequence = ++streams_[slot].call_sequence;
       const bool alias_superframe = !alias.empty() && superframe % 2 == 1;
       simipsc::CallFields sent = f;
       uint8_t lc[9] = {};
@@ -346,10 +387,10 @@ class Repeater {
       send_at(due,
               simipsc::voice_burst(sent, static_cast<unsigned>(b % 6), simipsc::pack_voice(voice), key_,
                                    alias_superframe ? lc : nullptr),
-              "burst", hex, call, alias_superframe);
+              "burst", hex, call, hold, alias_superframe);
     }
-    next();
-    send_at(due, simipsc::voice_terminator(f, key_), "terminator", "", call);
+    next_datagram(f, slot);
+    send_at(due, simipsc::voice_terminator(f, key_), "terminator", "", call, hold);
     return true;
   }
 
@@ -372,38 +413,46 @@ class Repeater {
   }
 
   bool play_position(const simscript::Command& c) {
-    if (!need_bridge(c)) return true;
+    unsigned slot = 2;
+    if (!need_bridge(c) || !slot_of(c, slot)) return true;
     const uint32_t src = static_cast<uint32_t>(c.number(0, 2620001));
     const uint32_t dst = static_cast<uint32_t>(c.number(1, 5057));
     const int mode = static_cast<int>(c.option("mode", 4));
     const int blocks = static_cast<int>(c.option("blocks", 4));
+    const bool hold = simscript::holds_script(c);
     const PositionText text = position_text(mode, ++positions_);
-    simipsc::CallFields f = call_fields(false, dst, src);
+    simipsc::CallFields f = call_fields(false, dst, src, slot);
     int64_t due = simclock::now_us() + 1000;
     auto send = [&](uint8_t type, const uint8_t* block) {
-      f.rtp_sequence = ++rtp_sequence_;
-      f.rtp_timestamp = (rtp_timestamp_ += 480);
+      next_datagram(f, slot);
       simipsc::Bytes d = simipsc::data_packet(f, type, block, key_);
-      rt_.at(due, [this, d] { socket_.send_to(bridge_, d); });
+      rt_.at(
+          due, [this, d] { socket_.send_to(bridge_, d); }, hold);
       due += 60000;
     };
     send(simipsc::kDataHeader, nullptr);
     for (int b = 0; b < blocks; ++b) send(simipsc::kDataBlock, text.block(b));
-    rt_.at(due, [this, text, src, dst, blocks] {
-      log_.say("sent position report %u -> %u: lat %s lon %s speed %s, dot at %d (mode %c), %d blocks", src, dst,
-               text.latitude.c_str(), text.longitude.c_str(), text.speed.c_str(), text.dot, text.mode_digit, blocks);
-      log_.event("position_tx")
-          .num("src", src)
-          .num("dst", dst)
-          .str("lat", text.latitude)
-          .str("lon", text.longitude)
-          .str("speed", text.speed)
-          .str("mode", std::string(1, text.mode_digit))
-          .num("dot", text.dot)
-          .num("blocks", blocks)
-          .num("peer", o_.repeater_id);
-      rt_.saw("position_sent");
-    });
+    rt_.at(
+        due,
+        [this, text, src, dst, blocks, slot] {
+          log_.say(
+              "sent position report %u -> %u on timeslot %u: lat %s lon %s speed %s, dot at %d (mode %c), %d blocks",
+              src, dst, slot, text.latitude.c_str(), text.longitude.c_str(), text.speed.c_str(), text.dot,
+              text.mode_digit, blocks);
+          log_.event("position_tx")
+              .num("slot", slot)
+              .num("src", src)
+              .num("dst", dst)
+              .str("lat", text.latitude)
+              .str("lon", text.longitude)
+              .str("speed", text.speed)
+              .str("mode", std::string(1, text.mode_digit))
+              .num("dot", text.dot)
+              .num("blocks", blocks)
+              .num("peer", o_.repeater_id);
+          rt_.saw("position_sent");
+        },
+        hold);
     return true;
   }
 
@@ -455,9 +504,14 @@ class Repeater {
   uint32_t bridge_id_ = 0;
   bool registered_ = false;
   int64_t silent_until_ = 0;
-  uint16_t rtp_sequence_ = 1000;
-  uint32_t rtp_timestamp_ = 0x10000000;
-  uint8_t call_sequence_ = 0;
+  // Each timeslot numbers its own datagrams and calls; timeslot 1 from
+  // elsewhere than timeslot 2, so a datagram credited to the wrong slot shows.
+  struct Stream {
+    uint16_t rtp_sequence;
+    uint32_t rtp_timestamp;
+    uint8_t call_sequence;
+  };
+  Stream streams_[3] = {{0, 0, 0}, {3000, 0x30000000, 0}, {1000, 0x10000000, 0}};
   int calls_played_ = 0;
   int positions_ = 0;
   int registrations_ = 0, keepalives_answered_ = 0, keepalives_ignored_ = 0, bad_signatures_ = 0;

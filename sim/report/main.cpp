@@ -53,6 +53,10 @@ int main(int argc, char** argv) {
       e.positions = std::atoi(value());
     else if (a == "--clean-grid")
       e.clean_grid = true;
+    else if (a == "--both-slots")
+      e.both_slots = true;
+    else if (a == "--ignored-slot")
+      e.ignored_slot = static_cast<unsigned>(std::atoi(value()));
     else if (a == "--grid-figures")
       figures_of = std::atoi(value());
     else if (a == "--air-figures")
@@ -61,8 +65,11 @@ int main(int argc, char** argv) {
       std::puts(
           "usage: moto_bridge_sim_report --repeater FILE --master FILE [--call-sign C] [--repeater-id N]\n"
           "         [--bridge-id N] [--tx HZ] [--rx HZ] [--rdac N] [--calls N] [--positions N] [--clean-grid]\n"
-          "         [--grid-figures CALL] [--air-figures CALL]\n"
+          "         [--both-slots] [--ignored-slot 1|2] [--grid-figures CALL] [--air-figures CALL]\n"
           "  --clean-grid: network calls over an impaired link must keep their grid on air\n"
+          "  --both-slots: the calls each way on each timeslot, and a call each way on timeslot 1\n"
+          "    overlapping one on timeslot 2\n"
+          "  --ignored-slot: what was played on that timeslot must not cross the bridge\n"
           "  --grid-figures: only the grid figures of the master's call CALL, as key=value words\n"
           "  --air-figures: only how the master's call CALL came out on air, matched by its frames");
       return 2;

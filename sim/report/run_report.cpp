@@ -14,16 +14,22 @@ struct Received {
   const Object* o;
 };
 
-// Received packets by sequence number, in arrival order.
-std::multimap<int64_t, Received> by_sequence(const std::vector<Object>& events, const char* name) {
+// The timeslot of a record; those written before there were two are timeslot 2's.
+int64_t slot_of(const Object& o) { return o.num("slot", 2); }
+
+// A packet's place among the packets of its timeslot: each timeslot numbers its own.
+int64_t stream_key(const Object& o) { return slot_of(o) << 16 | (o.num("seq") & 0xFFFF); }
+
+// Received packets by timeslot and sequence number, in arrival order.
+std::multimap<int64_t, Received> by_stream(const std::vector<Object>& events, const char* name) {
   std::multimap<int64_t, Received> m;
   for (const Object& o : events)
-    if (o.event() == name) m.emplace(o.num("seq"), Received{o.num("t_us"), &o});
+    if (o.event() == name) m.emplace(stream_key(o), Received{o.num("t_us"), &o});
   return m;
 }
 
-const Object* first_after(const std::multimap<int64_t, Received>& m, int64_t seq, int64_t t) {
-  auto range = m.equal_range(seq);
+const Object* first_after(const std::multimap<int64_t, Received>& m, int64_t key, int64_t t) {
+  auto range = m.equal_range(key);
   const Object* best = nullptr;
   int64_t best_t = 0;
   for (auto it = range.first; it != range.second; ++it)
@@ -49,13 +55,19 @@ std::map<int64_t, const Object*> calls_of(const std::vector<Object>& events, con
   return m;
 }
 
+// The calls one peer played and how they reached the other; `slot` 0: on
+// either timeslot, else only those on it.
 void match(Direction& d, const std::vector<Object>& sender, const char* sent_name, const char* call_name,
-           const std::vector<Object>& receiver, const char* received_name) {
-  const auto received = by_sequence(receiver, received_name);
+           const std::vector<Object>& receiver, const char* received_name, const char* received_call_name,
+           int64_t slot) {
+  const auto received = by_stream(receiver, received_name);
   const auto calls = calls_of(sender, call_name);
-  d.calls = static_cast<int>(calls.size());
+  const auto on_slot = [slot](const Object& o) { return slot == 0 || slot_of(o) == slot; };
+  for (const auto& [number, call] : calls) d.calls += on_slot(*call) ? 1 : 0;
+  for (const Object& o : receiver) d.calls_received += o.event() == received_call_name && on_slot(o) ? 1 : 0;
   std::map<int64_t, std::vector<int64_t>> arrivals;  // bursts per call
   for (const Object& o : sender) {
+    if (!on_slot(o)) continue;
     if (o.event() == "hyt_voice_lost") ++d.lost_on_link;
     if (o.event() != sent_name || o.str("kind") == "sync") continue;
     const int64_t call = o.num("call");
@@ -68,7 +80,7 @@ void match(Direction& d, const std::vector<Object>& sender, const char* sent_nam
     if (burst) d.frames_sent += frames;
     // From the nominal time on: a slot the bridge filled for a burst that
     // came too late may leave before that burst was sent.
-    const Object* r = first_after(received, o.num("seq"), o.num("nominal_us", o.num("t_us")));
+    const Object* r = first_after(received, stream_key(o), o.num("nominal_us", o.num("t_us")));
     if (!r) continue;
     ++d.packets_received;
     if (!r->str("problems").empty()) ++d.problems;
@@ -94,11 +106,12 @@ double percentile(std::vector<double> v, double q) {
 }
 
 std::vector<CallGrid> grids_of(const std::vector<Object>& master, const std::vector<Object>& repeater) {
-  const auto received = by_sequence(repeater, "moto_voice_rx");
+  const auto received = by_stream(repeater, "moto_voice_rx");
   std::vector<CallGrid> grids;
   for (const auto& [number, call] : calls_of(master, "hyt_call_tx")) {
     CallGrid g;
     g.call = static_cast<int>(number);
+    g.slot = static_cast<int>(slot_of(*call));
     g.link = call->str("link");
     g.impaired = call->flag("impaired");
     g.bunched = call->num("bunch", 1) > 1;
@@ -141,7 +154,7 @@ std::vector<CallGrid> grids_of(const std::vector<Object>& master, const std::vec
         b.lateness_ms = static_cast<double>(o->num("t_us") - ref - b.k * 60000LL) / 1000.0;
         lateness.push_back(b.lateness_ms);
       }
-      const Object* r = first_after(received, o->num("seq"), o->num("nominal_us", o->num("t_us")));
+      const Object* r = first_after(received, stream_key(*o), o->num("nominal_us", o->num("t_us")));
       if (r && r->str("kind") == "burst") {
         b.on_air = true;
         ++g.on_air;
@@ -181,14 +194,14 @@ std::vector<CallGrid> grids_of(const std::vector<Object>& master, const std::vec
   return grids;
 }
 
-// The Motorola datagrams of one call (by its call number) around the span
-// in which its bursts arrived, in arrival order.
-std::vector<const Object*> moto_call_datagrams(const std::vector<Object>& repeater, int64_t call_seq, int64_t from,
-                                               int64_t to) {
+// The Motorola datagrams of one call (by its timeslot and call number)
+// around the span in which its bursts arrived, in arrival order.
+std::vector<const Object*> moto_call_datagrams(const std::vector<Object>& repeater, int64_t slot, int64_t call_seq,
+                                               int64_t from, int64_t to) {
   std::vector<const Object*> out;
   for (const Object& o : repeater)
-    if (o.event() == "moto_voice_rx" && o.num("call_seq", -1) == call_seq && o.num("t_us") >= from &&
-        o.num("t_us") <= to)
+    if (o.event() == "moto_voice_rx" && slot_of(o) == slot && o.num("call_seq", -1) == call_seq &&
+        o.num("t_us") >= from && o.num("t_us") <= to)
       out.push_back(&o);
   std::stable_sort(out.begin(), out.end(),
                    [](const Object* a, const Object* b) { return a->num("t_us") < b->num("t_us"); });
@@ -232,7 +245,9 @@ std::vector<CallOnAir> calls_on_air(const std::vector<Object>& master, const std
       const Object* r = nullptr;
       auto range = by_frames.equal_range(o.str("frames"));
       for (auto it = range.first; it != range.second; ++it)
-        if (it->second.t >= o.num("t_us") && (!r || it->second.t < r->num("t_us"))) r = it->second.o;
+        if (it->second.t >= o.num("t_us") && slot_of(*it->second.o) == slot_of(o) &&
+            (!r || it->second.t < r->num("t_us")))
+          r = it->second.o;
       if (!r) continue;
       ++a.own;
       added.push_back(static_cast<double>(r->num("t_us") - o.num("t_us")) / 1000.0);
@@ -245,7 +260,8 @@ std::vector<CallOnAir> calls_on_air(const std::vector<Object>& master, const std
     a.moto_calls = static_cast<int>(call_seqs.size());
     if (!call_seqs.empty()) {
       a.call_seq = static_cast<int>(call_seqs.front());
-      measure_moto_call(a, moto_call_datagrams(repeater, call_seqs.front(), first_t - 5000000, last_t + 5000000));
+      measure_moto_call(
+          a, moto_call_datagrams(repeater, slot_of(*call), call_seqs.front(), first_t - 5000000, last_t + 5000000));
     }
     if (!added.empty()) {
       const Stats st = stats_of(added);
@@ -265,6 +281,29 @@ std::vector<CallOnAir> calls_on_air(const std::vector<Object>& master, const std
     calls.push_back(a);
   }
   return calls;
+}
+
+// Calls received on timeslot 1 while a call on timeslot 2 was under way at
+// either peer: the receiving peer's span of each call, from its first
+// packet to its end.
+void count_overlaps(Report& r, const std::vector<Object>& repeater, const std::vector<Object>& master) {
+  struct Span {
+    int64_t from, to;
+    bool to_master;
+  };
+  std::vector<Span> slot1, slot2;
+  auto collect = [&](const std::vector<Object>& events, const char* name, bool to_master) {
+    for (const Object& o : events)
+      if (o.event() == name) (slot_of(o) == 1 ? slot1 : slot2).push_back({o.num("start_us"), o.num("t_us"), to_master});
+  };
+  collect(master, "hyt_call_rx", true);
+  collect(repeater, "moto_call_rx", false);
+  for (const Span& a : slot1)
+    for (const Span& b : slot2)
+      if (a.from < b.to && b.from < a.to) {
+        ++(a.to_master ? r.overlapped_moto_to_hytera : r.overlapped_hytera_to_moto);
+        break;
+      }
 }
 
 const char* fmt_stats(char* buf, size_t n, const std::vector<double>& v) {
@@ -317,12 +356,15 @@ Report analyse(const std::vector<Object>& repeater, const std::vector<Object>& m
     } else if (ev == "wait_timeout" || ev == "script_error") {
       ++r.script_problems;
     } else if (ev == "position_tx") {
+      const int64_t slot = slot_of(o) == 1 ? 1 : 2;
       ++r.positions_sent;
+      ++r.positions_sent_on[slot];
       for (const Object& m : master)
         if (m.event() == "position_rx" && m.num("t_us") >= o.num("t_us") - 1000000 &&
             m.str("lat") == o.str("lat").substr(0, 9) && m.str("lon") == o.str("lon").substr(0, 9) &&
             m.str("mode") == o.str("mode") && m.flag("layout_ok")) {
           ++r.positions_matched;
+          ++r.positions_matched_on[slot];
           break;
         }
     }
@@ -346,8 +388,13 @@ Report analyse(const std::vector<Object>& repeater, const std::vector<Object>& m
       ++r.script_problems;
     }
   }
-  match(r.moto_to_hytera, repeater, "moto_voice_tx", "moto_call_tx", master, "hyt_rx");
-  match(r.hytera_to_moto, master, "hyt_voice_tx", "hyt_call_tx", repeater, "moto_voice_rx");
+  for (int64_t slot : {0, 1, 2}) {
+    match(slot ? r.moto_to_hytera_on[slot] : r.moto_to_hytera, repeater, "moto_voice_tx", "moto_call_tx", master,
+          "hyt_rx", "hyt_call_rx", slot);
+    match(slot ? r.hytera_to_moto_on[slot] : r.hytera_to_moto, master, "hyt_voice_tx", "hyt_call_tx", repeater,
+          "moto_voice_rx", "moto_call_rx", slot);
+  }
+  count_overlaps(r, repeater, master);
   r.grids = grids_of(master, repeater);
   r.on_air = calls_on_air(master, repeater);
   return r;
@@ -393,19 +440,59 @@ std::vector<std::string> shortcomings(const Report& r, const Expectations& e) {
     if (d.problems > 0)
       why.push_back(name + ": " + std::to_string(d.problems) + " packet(s) failed the receiver's checks");
   };
-  direction(r.moto_to_hytera, "Motorola->Hytera");
-  direction(r.hytera_to_moto, "Hytera->Motorola");
+  const unsigned ignored = e.ignored_slot == 1 || e.ignored_slot == 2 ? e.ignored_slot : 0;
+  if (ignored) {
+    const unsigned judged = 3 - ignored;
+    const std::string on = " on timeslot " + std::to_string(judged);
+    direction(r.moto_to_hytera_on[judged], "Motorola->Hytera" + on);
+    direction(r.hytera_to_moto_on[judged], "Hytera->Motorola" + on);
+    const std::string off = " on timeslot " + std::to_string(ignored);
+    auto not_crossed = [&](const Direction& d, const Direction& judged_d, const std::string& name) {
+      if (d.packets_sent == 0)
+        why.push_back(name + off + ": nothing was played, so nothing shows that the bridge ignores it");
+      else if (d.packets_received > 0 || d.calls_received > 0)
+        why.push_back(name + off + ": " + std::to_string(d.packets_received) + " of " + std::to_string(d.packets_sent) +
+                      " packets crossed, though the bridge must ignore that timeslot");
+      if (judged_d.calls_received > judged_d.calls)
+        why.push_back(name + on + ": " + std::to_string(judged_d.calls_received) + " call(s) arrived, " +
+                      std::to_string(judged_d.calls) + " played");
+    };
+    not_crossed(r.moto_to_hytera_on[ignored], r.moto_to_hytera_on[judged], "Motorola->Hytera");
+    not_crossed(r.hytera_to_moto_on[ignored], r.hytera_to_moto_on[judged], "Hytera->Motorola");
+    if (r.positions_matched_on[ignored] > 0)
+      why.push_back("a position report" + off + " reached the master, though the bridge must ignore that timeslot");
+  } else {
+    direction(r.moto_to_hytera, "Motorola->Hytera");
+    direction(r.hytera_to_moto, "Hytera->Motorola");
+  }
+  if (e.both_slots && !ignored) {
+    for (unsigned slot : {1u, 2u}) {
+      const std::string on = " on timeslot " + std::to_string(slot) + ": ";
+      for (const auto& [d, name] :
+           {std::pair<const Direction&, const char*>{r.moto_to_hytera_on[slot], "Motorola->Hytera"},
+            {r.hytera_to_moto_on[slot], "Hytera->Motorola"}})
+        if (d.calls < e.calls_each_way || d.calls_received < d.calls)
+          why.push_back(name + on + std::to_string(d.calls) + " call(s) played, " + std::to_string(d.calls_received) +
+                        " arrived, " + std::to_string(e.calls_each_way) + " needed");
+    }
+    if (r.overlapped_moto_to_hytera == 0)
+      why.push_back("Motorola->Hytera: no call on timeslot 1 overlapped one on timeslot 2");
+    if (r.overlapped_hytera_to_moto == 0)
+      why.push_back("Hytera->Motorola: no call on timeslot 1 overlapped one on timeslot 2");
+  }
   if (e.clean_grid)
     for (const CallGrid& g : r.grids)
       if (g.impaired && (g.gaps_over_80ms > 0 || g.missing > 0 || g.wrong > 0))
         why.push_back("network call " + std::to_string(g.call) + " over the impaired link: " +
                       std::to_string(g.gaps_over_80ms) + " gap(s) over 80 ms on air, " + std::to_string(g.missing) +
                       " slot(s) missing, " + std::to_string(g.wrong) + " with wrong frames");
-  if (r.positions_sent < e.positions)
+  const int positions_judged = ignored ? r.positions_sent_on[3 - ignored] : r.positions_sent;
+  const int positions_arrived = ignored ? r.positions_matched_on[3 - ignored] : r.positions_matched;
+  if (positions_judged < e.positions)
     why.push_back("no position report was played");
-  else if (r.positions_matched < r.positions_sent)
-    why.push_back("position records: " + std::to_string(r.positions_matched) + " of " +
-                  std::to_string(r.positions_sent) + " arrived with the reported latitude, longitude and mode");
+  else if (positions_arrived < positions_judged)
+    why.push_back("position records: " + std::to_string(positions_arrived) + " of " + std::to_string(positions_judged) +
+                  " arrived with the reported latitude, longitude and mode");
   if (r.bad_signatures > 0) why.push_back(std::to_string(r.bad_signatures) + " datagram(s) with a bad signature");
   if (r.script_problems > 0)
     why.push_back(std::to_string(r.script_problems) + " script step(s) timed out or were skipped");
@@ -420,11 +507,12 @@ static void print_grids(const std::vector<CallGrid>& grids, std::FILE* out) {
     if (g.bunched) continue;
     const Stats a = stats_of(g.added_delay_ms);
     std::fprintf(out,
-                 "Grid on air, call %d: link %s; %d of %d slots on air, largest gap %.1f ms, %d gap(s) over 80 ms, "
+                 "Grid on air, call %d%s: link %s; %d of %d slots on air, largest gap %.1f ms, %d gap(s) over 80 ms, "
                  "p99 |gap-60 ms| %.1f ms, %d filled with silence (%d lost on the link, %d late), %d with their own "
                  "frames, added delay median %.1f ms; lead for 99%% of bursts %.1f ms\n",
-                 g.call, g.link.c_str(), g.on_air, g.bursts, g.largest_gap_ms, g.gaps_over_80ms, g.p99_jitter_ms,
-                 g.filled, g.lost_on_link, g.late_filled, g.own, a.median, g.lead_for_99_ms);
+                 g.call, g.slot == 1 ? " (timeslot 1)" : "", g.link.c_str(), g.on_air, g.bursts, g.largest_gap_ms,
+                 g.gaps_over_80ms, g.p99_jitter_ms, g.filled, g.lost_on_link, g.late_filled, g.own, a.median,
+                 g.lead_for_99_ms);
     slots += g.on_air;
     bursts += g.bursts;
     filled += g.filled;
@@ -444,12 +532,12 @@ static void print_grids(const std::vector<CallGrid>& grids, std::FILE* out) {
 void print_figures(const CallGrid& g, std::FILE* out) {
   const Stats added = stats_of(g.added_delay_ms);
   std::fprintf(out,
-               "bursts=%d on_air=%d gaps_over_80=%d largest_gap=%.1f p99_jitter=%.1f filled=%d lost_on_link=%d "
+               "slot=%d bursts=%d on_air=%d gaps_over_80=%d largest_gap=%.1f p99_jitter=%.1f filled=%d lost_on_link=%d "
                "late=%d own=%d wrong=%d missing=%d added_median=%.1f lead_for_99=%.1f max_lateness=%.1f "
                "sender_stall=%.1f\n",
-               g.bursts, g.on_air, g.gaps_over_80ms, g.largest_gap_ms, g.p99_jitter_ms, g.filled, g.lost_on_link,
-               g.late_filled, g.own, g.wrong, g.missing, added.median, g.lead_for_99_ms, g.max_lateness_ms,
-               g.sender_stall_ms);
+               g.slot, g.bursts, g.on_air, g.gaps_over_80ms, g.largest_gap_ms, g.p99_jitter_ms, g.filled,
+               g.lost_on_link, g.late_filled, g.own, g.wrong, g.missing, added.median, g.lead_for_99_ms,
+               g.max_lateness_ms, g.sender_stall_ms);
 }
 
 void print_figures(const CallOnAir& a, std::FILE* out) {
@@ -492,18 +580,38 @@ void print(const Report& r, std::FILE* out) {
     std::fprintf(out, " s after login");
   }
   std::fputc('\n', out);
-  auto direction = [&](const Direction& d, const char* name) {
-    std::fprintf(
-        out, "%-18s: %d call(s), %d/%d packets arrived, %d/%d frames decoded correctly, %d packet(s) with problems\n",
-        name, d.calls, d.packets_received, d.packets_sent, d.frames_ok, d.frames_sent, d.problems);
+  // Per timeslot with the latency too: the figure to watch with calls on both at once.
+  auto direction = [&](const Direction& d, const char* name, bool one_slot = false) {
+    std::fprintf(out,
+                 "%-18s: %d call(s), %d/%d packets arrived, %d/%d frames decoded correctly, %d packet(s) with problems",
+                 name, d.calls, d.packets_received, d.packets_sent, d.frames_ok, d.frames_sent, d.problems);
+    if (one_slot && !d.latency_ms.empty()) std::fprintf(out, ", latency median %.2f ms", stats_of(d.latency_ms).median);
+    std::fputc('\n', out);
   };
+  // Timeslot by timeslot once anything was played on timeslot 1.
+  const bool slot1 = r.moto_to_hytera_on[1].calls + r.hytera_to_moto_on[1].calls + r.positions_sent_on[1] > 0;
   direction(r.moto_to_hytera, "Motorola->Hytera");
+  if (slot1) {
+    direction(r.moto_to_hytera_on[1], "  on timeslot 1", true);
+    direction(r.moto_to_hytera_on[2], "  on timeslot 2", true);
+  }
   direction(r.hytera_to_moto, "Hytera->Motorola");
+  if (slot1) {
+    direction(r.hytera_to_moto_on[1], "  on timeslot 1", true);
+    direction(r.hytera_to_moto_on[2], "  on timeslot 2", true);
+    std::fprintf(out,
+                 "Both timeslots    : calls on timeslot 1 that overlapped one on timeslot 2: %d Motorola->Hytera, %d "
+                 "Hytera->Motorola\n",
+                 r.overlapped_moto_to_hytera, r.overlapped_hytera_to_moto);
+  }
   if (r.hytera_to_moto.lost_on_link > 0 || r.hytera_to_moto.frames_filled > 0)
     std::fprintf(out, "                    %d packet(s) lost on the impaired link, %d frame(s) of late bursts filled\n",
                  r.hytera_to_moto.lost_on_link, r.hytera_to_moto.frames_filled);
   print_grids(r.grids, out);
-  std::fprintf(out, "Position reports  : %d sent, %d arrived intact\n", r.positions_sent, r.positions_matched);
+  std::fprintf(out, "Position reports  : %d sent, %d arrived intact", r.positions_sent, r.positions_matched);
+  if (slot1)
+    std::fprintf(out, "; on timeslot 1 %d sent, %d arrived", r.positions_sent_on[1], r.positions_matched_on[1]);
+  std::fputc('\n', out);
   std::fprintf(out, "Signatures        : %d datagram(s) from the bridge checked, %d bad\n", r.datagrams_checked,
                r.bad_signatures);
   std::fprintf(out, "Burst spacing M<-H: natural rate, clean link: %s\n",

@@ -5,7 +5,9 @@
 // send), so frames, latency and spacing are measured across the daemon.
 // Network calls are also measured as a grid on air: the slots the repeater
 // got, their gaps, which carried their own frames and which silence, and
-// the delay the bridge added.
+// the delay the bridge added. Each timeslot is a stream of its own: packets
+// are matched within their timeslot, and the figures are kept per timeslot
+// too, with the calls on timeslot 1 that overlapped one on timeslot 2.
 #include <cstdint>
 #include <cstdio>
 #include <string>
@@ -22,7 +24,8 @@ struct Stats {
 Stats stats_of(std::vector<double> values);
 
 struct Direction {
-  int calls = 0;
+  int calls = 0;           // played
+  int calls_received = 0;  // that the receiving peer saw end or cut short
   int packets_sent = 0, packets_received = 0;
   int frames_sent = 0, frames_ok = 0;
   int problems = 0;                // received packets the checking peer objected to
@@ -49,6 +52,7 @@ struct GridBurst {
 
 struct CallGrid {
   int call = 0;
+  int slot = 2;  // the timeslot it was played on
   std::string link;
   bool impaired = false, bunched = false;
   int bursts = 0, lost_on_link = 0, on_air = 0, filled = 0, late_filled = 0, own = 0, wrong = 0, missing = 0;
@@ -98,6 +102,12 @@ struct Report {
   std::vector<CallGrid> grids;    // one per network call the master played
   std::vector<CallOnAir> on_air;  // the same calls matched by their frames
   int positions_sent = 0, positions_matched = 0;
+  // The same per timeslot ([1] and [2]; [0] unused).
+  Direction moto_to_hytera_on[3], hytera_to_moto_on[3];
+  int positions_sent_on[3] = {}, positions_matched_on[3] = {};
+  // Calls received on timeslot 1 while one on timeslot 2 was under way at
+  // either peer, by the direction of the timeslot-1 call.
+  int overlapped_moto_to_hytera = 0, overlapped_hytera_to_moto = 0;
   int bad_signatures = 0;
   int datagrams_checked = 0;  // signed datagrams from the bridge seen by the repeater
   int script_problems = 0;    // wait time-outs and skipped commands
@@ -112,6 +122,12 @@ struct Expectations {
   int calls_each_way = 1;
   int positions = 1;
   bool clean_grid = false;  // network calls over an impaired link must show no gap over 80 ms on air
+  // Both timeslots bridged: calls_each_way calls each way on each timeslot,
+  // and a call each way on timeslot 1 overlapping one on timeslot 2.
+  bool both_slots = false;
+  // A timeslot the bridge must ignore (0: none): what was played on it must
+  // not cross, and the other timeslot's figures are the ones judged.
+  unsigned ignored_slot = 0;
 };
 
 // Why the run does not show what was expected; empty when it does.

@@ -281,6 +281,17 @@ bool moto_is_slot2(const unsigned char* d, long len) {
   return moto_get_call_flags(d, len, &flags) && (flags & MOTO_FLAG_SLOT2);
 }
 
+unsigned int moto_slot(const unsigned char* d, long len) {
+  unsigned char flags = 0;
+  if (!moto_get_call_flags(d, len, &flags)) return 0;
+  return (flags & MOTO_FLAG_SLOT2) ? 2 : 1;
+}
+
+void moto_set_slot(unsigned char* d, unsigned int slot) {
+  d[MOTO_OFS_CALL_FLAGS] =
+      static_cast<unsigned char>((d[MOTO_OFS_CALL_FLAGS] & ~MOTO_FLAG_SLOT2) | (slot == 2 ? MOTO_FLAG_SLOT2 : 0));
+}
+
 bool moto_get_rtp_marker_pt(const unsigned char* d, long len, unsigned char* value) {
   if (!holds(len, MOTO_OFS_RTP_MARKER_PT, 1)) return false;
   *value = d[MOTO_OFS_RTP_MARKER_PT];

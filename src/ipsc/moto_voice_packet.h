@@ -145,6 +145,11 @@ bool moto_get_call_tag(const unsigned char* d, long len, unsigned char* call_tag
 bool moto_get_call_flags(const unsigned char* d, long len, unsigned char* flags);
 // True only for a datagram long enough to tell and marked timeslot 2.
 bool moto_is_slot2(const unsigned char* d, long len);
+// The timeslot a datagram is marked for: 2 with bit 0x20 of byte 17, 1
+// without; 0 when it is too short to tell.
+unsigned int moto_slot(const unsigned char* d, long len);
+// Marks the datagram for `slot` (1 or 2) in byte 17, keeping its other flags.
+void moto_set_slot(unsigned char* d, unsigned int slot);
 bool moto_get_rtp_marker_pt(const unsigned char* d, long len, unsigned char* value);
 bool moto_get_rtp_sequence(const unsigned char* d, long len, uint16_t* seq);
 bool moto_get_rtp_timestamp(const unsigned char* d, long len, uint32_t* timestamp);

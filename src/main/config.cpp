@@ -14,6 +14,9 @@ int32_t RptrQRGrx;
 unsigned char MyBridgeID[4];
 unsigned char Key[20];
 int32_t JitterBuffer = JITTER_BUFFER_OFF;
+uint8_t Timeslots = TIMESLOTS_DEFAULT;
+
+bool timeslot_bridged(unsigned slot) { return slot <= 2 && (Timeslots & (1u << slot)) != 0; }
 
 namespace {
 
@@ -93,6 +96,23 @@ bool accept_jitter_buffer(const char* value) {
   return true;
 }
 
+// The optional timeslot key. As with the jitter buffer, only the exact
+// spellings are taken: a repeater half bridged by a typo would be hard to see.
+bool accept_timeslots(const char* value) {
+  const struct {
+    const char* text;
+    uint8_t slots;
+  } choices[] = {{"2", TIMESLOT_2_BIT}, {"1", TIMESLOT_1_BIT}, {"1,2", TIMESLOT_1_BIT | TIMESLOT_2_BIT}};
+  for (const auto& choice : choices) {
+    if (strcmp(value, choice.text) != 0) continue;
+    Timeslots = choice.slots;
+    printf("Timeslots=[%s]\n", choice.text);
+    return true;
+  }
+  printf("Error in Timeslots=[%s] [2, 1 or 1,2]\n", value);
+  return false;
+}
+
 // Handles one key=value line; true when the line counts as accepted.
 bool accept_setting(const char* key, const char* value) {
   if (strcmp(key, "RptrCall") == 0) {
@@ -169,6 +189,7 @@ int read_config() {
   uint16_t accepted = 0;
   bool optional_rejected = false;
   JitterBuffer = JITTER_BUFFER_OFF;
+  Timeslots = TIMESLOTS_DEFAULT;
   char line[1020];
   while (fgets(line, sizeof line, file)) {
     if (strchr(line, '#')) continue;
@@ -179,6 +200,10 @@ int read_config() {
     *equals = '\0';
     if (strcmp(line, "JitterBuffer") == 0) {
       if (!accept_jitter_buffer(equals + 1)) optional_rejected = true;
+      continue;
+    }
+    if (strcmp(line, "Timeslots") == 0) {
+      if (!accept_timeslots(equals + 1)) optional_rejected = true;
       continue;
     }
     if (accept_setting(line, equals + 1)) ++accepted;

@@ -23,6 +23,17 @@ constexpr int32_t JITTER_BUFFER_MAX_MS = 480;
 constexpr int32_t JITTER_BUFFER_START_MS = 120;  // auto's lead before anything was measured
 extern int32_t JitterBuffer;                     // OFF, AUTO or a fixed lead in milliseconds
 
+// Optional key Timeslots: which of the repeater's two timeslots cross the
+// bridge, "2" (as when the key is absent), "1" or "1,2". Not one of the nine
+// settings. One bit per timeslot, 1 << slot.
+constexpr uint8_t TIMESLOT_1_BIT = 1u << 1;
+constexpr uint8_t TIMESLOT_2_BIT = 1u << 2;
+constexpr uint8_t TIMESLOTS_DEFAULT = TIMESLOT_2_BIT;
+extern uint8_t Timeslots;
+
+// True when calls on `slot` cross the bridge (only 1 and 2 ever can).
+bool timeslot_bridged(unsigned slot);
+
 // Reads the configuration file; 1 when exactly nine setting lines were
 // accepted and no optional key had a bad value, 0 when the file cannot be
 // opened, the count differs or an optional value was rejected.

@@ -5,6 +5,8 @@
 thread_local time_t t;
 thread_local char ts[26];
 
+const char* slot_suffix(unsigned int slot) { return slot == 1 ? " slot:1" : ""; }
+
 void refresh_ts() {
   // The text changes once a second; the voice threads refresh it for every
   // packet, so the conversion is done only when the second has moved on.

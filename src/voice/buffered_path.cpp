@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "main/log_time.h"
 #include "master_link/hytera_voice_packet.h"
 #include "voice/buffered_steps.h"
 #include "voice/hytera_to_moto.h"
@@ -50,8 +51,8 @@ bool doubled(const BufferedPath& p, const HyteraFields& f) {
   else if (p.waiting.present)
     talker = p.waiting.id.source;
   if (talker == 0 || talker == f.source) return false;
-  printf("Doubling DMR-IDs: %d %d in %d/-1\r\n", static_cast<int>(talker), static_cast<int>(f.source),
-         static_cast<int>(f.sequence));
+  printf("Doubling DMR-IDs: %d %d in %d/-1%s\r\n", static_cast<int>(talker), static_cast<int>(f.source),
+         static_cast<int>(f.sequence), slot_suffix(p.call->slot));
   return true;
 }
 
@@ -190,10 +191,7 @@ void waiting_burst(BufferedPath& p, const HyteraFields& f, int64_t arrival_us) {
 // ---- Calls that key up from bursts
 
 void start_late_join(BufferedPath& p, const KeptBurst& burst_f, const KeptBurst& second, int64_t arrival_us) {
-  const HyteraFields header{
-      HYT_KIND_VOICE,          2, p.candidate.id.source, p.candidate.id.destination, burst_f.sequence, HYT_FT_BURST_F,
-      p.candidate.id.call_type};
-  grid_start_call(p, header, arrival_us);
+  grid_start_call(p, grid_header(p, p.candidate.id, burst_f.sequence, HYT_FT_BURST_F), arrival_us);
   // Burst F fixes the clock as slot 0 in place of the header; the grid goes
   // on air from the burst after it.
   p.on_air.lead_ms = grid_choose_lead(p);
@@ -239,7 +237,7 @@ void take_burst(BufferedPath& p, const HyteraFields& f, int64_t arrival_us) {
                               !after_end(p.on_air.terminated, p.on_air.end_sequence, f.sequence);
   if (of_call_on_air) {
     // Any burst after the header: a header that follows starts a new call.
-    send_header = 0;
+    p.call->send_header = 0;
     p.on_air.last_voice_us = arrival_us;
     if (hyt_voice_position(f.frame_type) != 0) on_air_burst(p, f, arrival_us);
     return;
@@ -260,7 +258,7 @@ void take_header(BufferedPath& p, const HyteraFields& f, int64_t arrival_us) {
     if (same_call(p.on_air.id, id)) {
       if (!p.on_air.has_stretch) {
         // The header again, before any burst: sent again at once.
-        if (v2m_send_header(f, false)) {
+        if (v2m_send_header(*p.call, f, false)) {
           p.on_air.rtp_sequence = f.sequence;
           p.last_send_us = arrival_us;
         }
@@ -286,7 +284,7 @@ void take_end(BufferedPath& p, const HyteraFields& f, int64_t arrival_us) {
   const CallId id = id_of(f);
   if (p.on_air.present && same_call(p.on_air.id, id)) {
     if (!p.on_air.has_stretch) {
-      v2m_relay_terminator(f);
+      v2m_relay_terminator(*p.call, f);
       grid_after_call(p, f.sequence, arrival_us);
       return;
     }
@@ -309,7 +307,7 @@ void take_end(BufferedPath& p, const HyteraFields& f, int64_t arrival_us) {
   }
   if (p.on_air.present || is_stray(p, id, f.sequence, arrival_us)) return;
   // A terminator without a call is relayed as it comes.
-  v2m_relay_terminator(f);
+  v2m_relay_terminator(*p.call, f);
 }
 
 }  // namespace

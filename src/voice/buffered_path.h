@@ -13,7 +13,8 @@
 //   of the same call before it keys the repeater;
 // - a slot overdue by more than a slot (the bridge was held up) is skipped,
 //   and nothing leaves less than 30 ms after the datagram before it.
-// All of a timeslot's state is in one BufferedPath; nothing is allocated.
+// All of a timeslot's state is in one BufferedPath and that timeslot's call
+// state; each bridged timeslot has its own. Nothing is allocated.
 #include <cstdint>
 
 #include "ipsc/moto_voice_packet.h"
@@ -56,6 +57,7 @@ struct GridFigures {
 };
 
 struct BufferedPath {
+  V2mCall* call;  // the timeslot's call state, which the unbuffered path keeps too
   VoiceGrid grid;
   DriftWatch drift;
   JitterLead lead;
@@ -117,10 +119,11 @@ struct BufferedPath {
   int64_t last_skip_us;  // when the grid last skipped a slot
 };
 
-// Nothing on air, nothing measured (thread start).
-void buffered_reset(BufferedPath& p);
+// Nothing on air, nothing measured (thread start); the path works on the
+// call state `call` of its timeslot.
+void buffered_reset(BufferedPath& p, V2mCall& call);
 
-// A packet of the bridged timeslot, its fields read and the packet
+// A packet of the path's timeslot, its fields read and the packet
 // pair-swapped in v2m_Buffer, that arrived at arrival_us on the thread's
 // clock.
 void buffered_take(BufferedPath& p, const HyteraFields& f, int64_t arrival_us);

@@ -39,10 +39,6 @@ void prepare_silence() {
 
 int64_t seconds_of(int64_t us) { return us / 1000000; }
 
-unsigned char opcode_of(const CallId& id) {
-  return id.call_type == HYT_CALL_PRIVATE ? MOTO_OPCODE_PRIVATE_VOICE : MOTO_OPCODE_GROUP_VOICE;
-}
-
 int64_t due_us(const BufferedPath& p, int64_t n) {
   const int64_t deadline = p.grid.deadline_us(n);
   const int64_t spaced = p.last_send_us + kMinSpacingUs;
@@ -60,21 +56,19 @@ void send_voice(BufferedPath& p, int64_t n, const unsigned char* voice, int64_t 
   const unsigned int position = position_of(p, n);
   const unsigned int signed_len = moto_load_burst(slot_datagram, position);
   const CallId& id = p.on_air.id;
-  moto_fill_common(slot_datagram, opcode_of(id), MyBridgeID, static_cast<unsigned char>(v2m_seq_num), id.source,
-                   id.destination, flctrl, ++p.on_air.rtp_sequence);
+  v2m_fill_call(*p.call, slot_datagram, id.call_type, id.source, id.destination, ++p.on_air.rtp_sequence);
   if (position == 5) moto_set_burst_e_identifiers(slot_datagram, id.destination, id.source);
   memcpy(slot_datagram + MOTO_OFS_VOICE, voice, MOTO_VOICE_FIELD_LEN);
-  v2m_send_signed(slot_datagram, signed_len);
+  v2m_send_signed(*p.call, slot_datagram, signed_len);
   p.last_send_us = now_us;
 }
 
 // The call's terminator, or one of our own when the network sent none.
 void send_terminator(BufferedPath& p, int64_t now_us) {
   const CallId& id = p.on_air.id;
-  moto_fill_common(Voice_moto64, opcode_of(id), MyBridgeID, static_cast<unsigned char>(v2m_seq_num), id.source,
-                   id.destination, flctrl, ++p.on_air.rtp_sequence);
+  v2m_fill_call(*p.call, Voice_moto64, id.call_type, id.source, id.destination, ++p.on_air.rtp_sequence);
   moto_set_lc_identifiers(Voice_moto64, id.destination, id.source);
-  v2m_send_signed(Voice_moto64, MOTO_TERMINATOR_SIGNED);
+  v2m_send_signed(*p.call, Voice_moto64, MOTO_TERMINATOR_SIGNED);
   p.last_send_us = now_us;
 }
 
@@ -82,8 +76,9 @@ void print_end(const BufferedPath& p) {
   const GridFigures& f = p.on_air.figures;
   printf(
       "%s Jitter buffer %d end: lead %d ms, bursts %d, late %d, lost %d, filled %d, slipped %d, skipped %d, "
-      "re-anchored %d\n",
-      ts, v2m_seq_num, p.on_air.lead_ms, f.bursts, f.late, p.grid.holes, f.filled, f.slipped, f.skipped, f.re_anchored);
+      "re-anchored %d%s\n",
+      ts, p.call->seq_num, p.on_air.lead_ms, f.bursts, f.late, p.grid.holes, f.filled, f.slipped, f.skipped,
+      f.re_anchored, slot_suffix(p.call->slot));
 }
 
 void finish(BufferedPath& p, int64_t now_us, bool timed_out) {
@@ -91,7 +86,7 @@ void finish(BufferedPath& p, int64_t now_us, bool timed_out) {
       p.on_air.terminated ? p.on_air.end_sequence
                           : (p.on_air.has_stretch ? p.grid.sequence_of(p.grid.highest) : p.on_air.rtp_sequence);
   refresh_ts();
-  v2m_end_of_call(timed_out);
+  v2m_end_of_call(*p.call, timed_out);
   if (p.on_air.has_stretch) print_end(p);
   p.lead.end_call();
   grid_after_call(p, end_sequence, now_us);
@@ -132,11 +127,8 @@ void promote(BufferedPath& p, int64_t now_us) {
   const BufferedPath::Waiting w = p.waiting;
   p.waiting = BufferedPath::Waiting{};
   refresh_ts();
-  const HyteraFields header{HYT_KIND_VOICE,    2,
-                            w.id.source,       w.id.destination,
-                            w.header_sequence, w.late_join ? HYT_FT_BURST_F : HYT_FT_VOICE_HEADER,
-                            w.id.call_type};
-  grid_start_call(p, header, now_us);
+  grid_start_call(p, grid_header(p, w.id, w.header_sequence, w.late_join ? HYT_FT_BURST_F : HYT_FT_VOICE_HEADER),
+                  now_us);
   p.on_air.lead_ms = w.lead_ms;
   p.on_air.last_voice_us = w.last_voice_us;
   p.on_air.terminated = w.terminated;
@@ -199,8 +191,8 @@ int grid_choose_lead(const BufferedPath& p) {
 }
 
 void grid_print_start(const BufferedPath& p) {
-  printf("%s Jitter buffer %d start: lead %d ms (%s)\n", ts, v2m_seq_num, p.on_air.lead_ms,
-         JitterBuffer == JITTER_BUFFER_AUTO ? "auto" : "fixed");
+  printf("%s Jitter buffer %d start: lead %d ms (%s)%s\n", ts, p.call->seq_num, p.on_air.lead_ms,
+         JitterBuffer == JITTER_BUFFER_AUTO ? "auto" : "fixed", slot_suffix(p.call->slot));
 }
 
 void grid_note_lateness(BufferedPath& p, int64_t n, int64_t arrival_us, bool missed) {
@@ -232,7 +224,7 @@ void grid_note_lateness(BufferedPath& p, int64_t n, int64_t arrival_us, bool mis
 }
 
 bool grid_keep_burst(BufferedPath& p, const HyteraFields& f, int64_t arrival_us, KeptBurst* k) {
-  if (v2m_prepare_burst(f, slot_datagram) == 0) return false;
+  if (v2m_prepare_burst(*p.call, f, slot_datagram) == 0) return false;
   k->used = true;
   k->sequence = f.sequence;
   k->position = static_cast<unsigned char>(hyt_voice_position(f.frame_type));
@@ -263,6 +255,12 @@ void grid_take_kept(BufferedPath& p, const KeptBurst& k, int64_t now_us) {
   }
 }
 
+HyteraFields grid_header(const BufferedPath& p, const CallId& id, uint16_t sequence, unsigned char frame_type) {
+  return HyteraFields{
+      HYT_KIND_VOICE, static_cast<unsigned char>(p.call->slot), id.source, id.destination, sequence, frame_type,
+      id.call_type};
+}
+
 void grid_start_call(BufferedPath& p, const HyteraFields& header, int64_t now_us) {
   p.candidate.present = false;
   HyteraFields h = header;
@@ -271,7 +269,7 @@ void grid_start_call(BufferedPath& p, const HyteraFields& header, int64_t now_us
   const int16_t behind = static_cast<int16_t>(static_cast<uint16_t>(h.sequence - p.last_rtp_sequence));
   if (p.ended.present && behind <= 0 && behind > -GRID_SLOTS)
     h.sequence = static_cast<uint16_t>(p.last_rtp_sequence + 1);
-  v2m_send_header(h, false, p.ended.present ? p.last_call_tag : nullptr);
+  v2m_send_header(*p.call, h, false, p.ended.present ? p.last_call_tag : nullptr);
   p.on_air = BufferedPath::OnAir{};
   p.on_air.present = true;
   p.on_air.id = CallId{header.call_type, header.source, header.destination};
@@ -287,7 +285,7 @@ void grid_end_now(BufferedPath& p, int64_t now_us) {
 
 void grid_after_call(BufferedPath& p, uint16_t end_sequence, int64_t now_us) {
   p.ended = BufferedPath::Ended{true, p.on_air.id, end_sequence, now_us};
-  memcpy(p.last_call_tag, flctrl, sizeof p.last_call_tag);
+  memcpy(p.last_call_tag, p.call->flctrl, sizeof p.last_call_tag);
   p.last_rtp_sequence = p.on_air.rtp_sequence;
   p.on_air = BufferedPath::OnAir{};
   if (!p.waiting.present) {
@@ -301,8 +299,9 @@ void grid_after_call(BufferedPath& p, uint16_t end_sequence, int64_t now_us) {
   schedule_waiting(p, e);
 }
 
-void buffered_reset(BufferedPath& p) {
+void buffered_reset(BufferedPath& p, V2mCall& call) {
   prepare_silence();
+  p.call = &call;
   p.grid.clear();
   p.drift.reset();
   p.lead.reset();

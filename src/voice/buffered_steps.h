@@ -7,7 +7,8 @@
 
 // The lead of the next call: the configured one, or what auto chose.
 int grid_choose_lead(const BufferedPath& p);
-// "<ts> Jitter buffer <n> start: lead <ms> ms (fixed|auto)"
+// "<ts> Jitter buffer <n> start: lead <ms> ms (fixed|auto)", " slot:1" after it
+// on timeslot 1
 void grid_print_start(const BufferedPath& p);
 // How late a burst of the call on air for slot n came, and whether it missed
 // its slot: the auto estimator (first stretch only) and the drift watch hear
@@ -17,6 +18,8 @@ void grid_note_lateness(BufferedPath& p, int64_t n, int64_t arrival_us, bool mis
 bool grid_keep_burst(BufferedPath& p, const HyteraFields& f, int64_t arrival_us, KeptBurst* k);
 // A kept burst of the call on air goes to its slot.
 void grid_take_kept(BufferedPath& p, const KeptBurst& k, int64_t now_us);
+// The header of call `id` on the path's timeslot, or burst F in its place.
+HyteraFields grid_header(const BufferedPath& p, const CallId& id, uint16_t sequence, unsigned char frame_type);
 // A call keys up: its header (or burst F in its place) goes out now.
 void grid_start_call(BufferedPath& p, const HyteraFields& header, int64_t now_us);
 // The call on air, which has nothing on the grid, ends now with a

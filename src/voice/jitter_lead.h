@@ -30,8 +30,9 @@ struct JitterLead {
   int choose_ms() const;
 };
 
-// The same for the network calls of the bridged timeslot, whose estimator
-// the voice thread keeps with the rest of that timeslot's buffered path.
+// The same for the network calls of timeslot 2, whose estimator the voice
+// thread keeps with the rest of that timeslot's buffered path (timeslot 1
+// has one of its own).
 void jitter_lead_reset();
 void jitter_lead_record(int32_t lateness_us);
 void jitter_lead_end_call();

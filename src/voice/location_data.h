@@ -1,7 +1,8 @@
 #pragma once
-// Position reports that radios send as data calls on timeslot 2: the blocks of
-// a report are collected, the latitude, longitude and speed text is logged,
-// and a short location record goes to the network master.
+// Position reports that radios send as data calls on a bridged timeslot: the
+// blocks of a report are collected, the latitude, longitude and speed text is
+// logged, and a short location record goes to the network master. Each
+// timeslot collects its own reports; the record itself does not say the slot.
 
 constexpr int LOCATION_BUFFER_SIZE = 96;  // second to seventh block after a header
 constexpr int LOCATION_RECORD_SIZE = 66;
@@ -29,8 +30,10 @@ constexpr int LOCREC_COORDINATE_LEN = 9;
 constexpr int LOCREC_OFS_FORMAT = 62;  // '2'
 constexpr int LOCREC_OFS_MODE = 63;    // '4', '1', '2' or '0'
 
-extern unsigned char location_buffer[LOCATION_BUFFER_SIZE];  // the stored blocks of the report
-extern unsigned char location_record[LOCATION_RECORD_SIZE];  // built in place, kept between reports
+// Timeslot 2's report: the stored blocks, and the record built in place and
+// kept between reports.
+extern unsigned char location_buffer[LOCATION_BUFFER_SIZE];
+extern unsigned char location_record[LOCATION_RECORD_SIZE];
 
 // Destination port of the record at MasterIP; the master's voice port.
 extern int location_record_port;

@@ -34,19 +34,24 @@ int64_t monotonic_ms() {
 constexpr int kVoiceBurstMinLength = MOTO_OFS_VOICE + MOTO_VOICE_FIELD_LEN;
 constexpr int kControlBurstMinLength = MOTO_OFS_BURST_TYPE + 1;
 
-// What the path remembers of one timeslot between datagrams.
+// What the path remembers of one timeslot between datagrams: the two
+// timeslots carry calls of their own, each with its own numbering.
 struct MotoToHyteraPath {
+  unsigned int slot = 2;
   unsigned int superframe_position = 1;  // 1..6 for bursts A..F
   uint16_t last_sequence = 0;
   // The duplicate filter compares only after a first packet was accepted: a
   // first packet with sequence 0 is no duplicate (many masters start there).
   bool have_last_sequence = false;
   MotoCallLock call;
+  // What sendhyt held when this timeslot's last datagram was handled: the
+  // packet built last, which some datagrams repeat. Until one is built a
+  // resend would put 72 zero bytes on the air.
+  unsigned char last_built[HYT_PACKET_LEN] = {};
+  bool built = false;
 };
 
-MotoToHyteraPath slot2;
-// Nothing built yet: a resend would put 72 zero bytes on the air.
-bool sendhyt_built = false;
+MotoToHyteraPath paths[3];  // by timeslot: 1 and 2
 
 struct MotoFields {
   unsigned char opcode;
@@ -95,13 +100,15 @@ void set_call_type(const MotoFields& f) {
   if (f.opcode == MOTO_OPCODE_PRIVATE_VOICE) hyt_set_call_type(sendhyt, HYT_CALL_PRIVATE);
 }
 
-void load(const unsigned char* hytera_template) {
+void load(MotoToHyteraPath& path, const unsigned char* hytera_template) {
   memcpy(sendhyt, hytera_template, HYT_PACKET_LEN);
-  sendhyt_built = true;
+  path.built = true;
 }
 
-void send_to_master() {
-  if (!sendhyt_built) return;
+// Sends the packet in sendhyt, marked for the path's timeslot.
+void send_to_master(const MotoToHyteraPath& path) {
+  if (!path.built) return;
+  hyt_set_slot(sendhyt, path.slot);
   udp_send_to(Local_Repeater_audio_srv_sock, sendhyt, HYT_PACKET_LEN, MasterIP, hytera_voice_port);
 }
 
@@ -111,7 +118,7 @@ int voice_header(MotoToHyteraPath& path, const unsigned char* p, int length, con
   const unsigned char marker = p[MOTO_OFS_RTP_MARKER_PT];
   if (marker == MOTO_RTP_FIRST_HEADER || marker == MOTO_RTP_VOICE) {
     const MotoCallVerdict call = judge_call(path, p, length, f, MotoDatagramKind::kHeader);
-    load(marker == MOTO_RTP_FIRST_HEADER ? sync_hyt : start_hyt);
+    load(path, marker == MOTO_RTP_FIRST_HEADER ? sync_hyt : start_hyt);
     set_call_type(f);
     hyt_set_destination(sendhyt, f.destination);
     hyt_set_sequence(sendhyt, f.sequence);
@@ -121,18 +128,18 @@ int voice_header(MotoToHyteraPath& path, const unsigned char* p, int length, con
     hyt_set_burst_source(sendhyt, f.source);
     if (marker == MOTO_RTP_FIRST_HEADER) {
       refresh_ts();
-      printf("%s Moto RX+ slot:2 destination_id:%i source_id:%i rptr_id:%i\n", ts, static_cast<int>(f.destination),
-             static_cast<int>(f.source), static_cast<int>(f.peer_id));
+      printf("%s Moto RX+ slot:%u destination_id:%i source_id:%i rptr_id:%i\n", ts, path.slot,
+             static_cast<int>(f.destination), static_cast<int>(f.source), static_cast<int>(f.peer_id));
     }
   }
   path.superframe_position = 1;
-  send_to_master();
+  send_to_master(path);
   return 1;
 }
 
 int terminator(MotoToHyteraPath& path, const unsigned char* p, int length, const MotoFields& f) {
   const MotoCallVerdict call = judge_call(path, p, length, f, MotoDatagramKind::kTerminator);
-  load(ende_hyt);
+  load(path, ende_hyt);
   set_call_type(f);
   hyt_set_destination(sendhyt, call.destination);
   hyt_set_sequence(sendhyt, f.sequence);
@@ -140,8 +147,8 @@ int terminator(MotoToHyteraPath& path, const unsigned char* p, int length, const
   path.call = call.next;
   hyt_set_source(sendhyt, call.source);
   refresh_ts();
-  printf("%s Moto RX- ID:%i\n", ts, static_cast<int>(call.source));
-  send_to_master();
+  printf("%s Moto RX- ID:%i%s\n", ts, static_cast<int>(call.source), slot_suffix(path.slot));
+  send_to_master(path);
   return 1;
 }
 
@@ -172,7 +179,7 @@ int voice_burst(MotoToHyteraPath& path, const unsigned char* p, int length, cons
     return 1;
   }
   const unsigned int position = path.superframe_position;
-  load(hyt_voice_template(position));
+  load(path, hyt_voice_template(position));
   set_call_type(f);
 
   // Bursts B..E carry the four fragments of the embedded link control; A
@@ -193,7 +200,7 @@ int voice_burst(MotoToHyteraPath& path, const unsigned char* p, int length, cons
   hyt_set_source(sendhyt, call.source);
   hyt_set_destination(sendhyt, call.destination);
   next_position(path);
-  send_to_master();
+  send_to_master(path);
   return 1;
 }
 
@@ -203,26 +210,37 @@ int64_t (*moto_rx_clock_ms)() = monotonic_ms;
 
 void reset_moto_to_hytera() {
   memset(sendhyt, 0, sizeof sendhyt);
-  sendhyt_built = false;
-  slot2 = MotoToHyteraPath{};
+  for (unsigned int slot = 1; slot <= 2; ++slot) {
+    paths[slot] = MotoToHyteraPath{};
+    paths[slot].slot = slot;
+  }
 }
 
 int handle_moto_voice(const unsigned char* packet, int length) {
-  if (!moto_is_slot2(packet, length)) return 1;
+  const unsigned int slot = moto_slot(packet, length);
+  if (!timeslot_bridged(slot)) return 1;
+  MotoToHyteraPath& path = paths[slot];
   unsigned int burst_type = 0;
   if (length < kControlBurstMinLength || !moto_get_burst_type(packet, length, &burst_type)) return 1;
+  // sendhyt holds what this timeslot built last, whatever the other one did since.
+  if (path.built) memcpy(sendhyt, path.last_built, HYT_PACKET_LEN);
   const MotoFields fields = read_fields(packet);
+  int goes_on = 1;
   switch (burst_type) {
     case MOTO_BURST_TYPE_HEADER:
-      return voice_header(slot2, packet, length, fields);
+      goes_on = voice_header(path, packet, length, fields);
+      break;
     case MOTO_BURST_TYPE_TERMINATOR:
-      return terminator(slot2, packet, length, fields);
+      goes_on = terminator(path, packet, length, fields);
+      break;
     case MOTO_BURST_TYPE_VOICE:
-      if (length < kVoiceBurstMinLength) return 1;
-      return voice_burst(slot2, packet, length, fields);
+      if (length >= kVoiceBurstMinLength) goes_on = voice_burst(path, packet, length, fields);
+      break;
     default:
       // Whatever else comes on the voice opcodes repeats the packet built last.
-      send_to_master();
-      return 1;
+      send_to_master(path);
+      break;
   }
+  if (path.built) memcpy(path.last_built, sendhyt, HYT_PACKET_LEN);
+  return goes_on;
 }
