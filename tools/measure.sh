@@ -19,10 +19,7 @@
 # Reports; it does not fail on a missed target. Takes about 9 minutes.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-. tools/deps.sh
-ensure_packages g++ cmake make libssl-dev iproute2 util-linux
-. tools/netns.sh
-. tools/sim_build.sh
+. tools/measure_common.sh
 netns_require "$@"
 
 work="$(mktemp -d /tmp/moto_bridge_measure.XXXXXX)"

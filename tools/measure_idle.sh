@@ -18,10 +18,7 @@
 # does not fail on a missed target. Takes about a minute and a half.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-. tools/deps.sh
-ensure_packages g++ cmake make libssl-dev iproute2 util-linux
-. tools/netns.sh
-. tools/sim_build.sh
+. tools/measure_common.sh
 
 compare=""
 arch=""

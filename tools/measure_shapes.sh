@@ -13,10 +13,7 @@
 # about 2 minutes; tools/measure.sh runs it last.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-. tools/deps.sh
-ensure_packages g++ cmake make libssl-dev iproute2 util-linux
-. tools/netns.sh
-. tools/sim_build.sh
+. tools/measure_common.sh
 netns_require "$@"
 
 work="$(mktemp -d /tmp/moto_bridge_shapes.XXXXXX)"
