@@ -13,7 +13,7 @@
 # With --compare both daemons run at once, each on a private network of its
 # own, so the machine's load is the same for both. With --arch the daemon
 # runs under emulation: its wake-ups are the board's (every wait of a thread
-# is one wait of its emulating host thread), but its CPU share and latency
+# is one wait of its emulating host thread), but its CPU share, memory and latency
 # are the emulator's, not a board's, and are printed as such. Reports; it
 # does not fail on a missed target. Takes about a minute and a half.
 set -euo pipefail
@@ -127,11 +127,18 @@ echo "== Idle for 30 s, registered and logged in: wake-ups a second per thread =
   # Rows by the daemon's thread order; threads the emulator adds are listed by their names.
   for i in "${!labels[@]}"; do
     paste -d' ' "$work/run$i/idle-start" "$work/run$i/idle-end" |
-      awk -v names="${thread_names[*]}" -v col="$i" 'BEGIN { n = split(names, name, " ") }
-        { wake = ($5 - $2) / 30; cpu += $6 - $3; total += wake
-          # Threads of the emulator carry its name; the daemon threads follow in start order.
-          if ($1 ~ /^qemu/) { printf "%s (emulator)\t%d\t%.1f\n", $1, col, wake; next }
-          k++; printf "%s\t%d\t%.1f\n", (k <= n ? name[k] : $1), col, wake }
+      awk -v names="${thread_names[*]}" -v col="$i" 'BEGIN { n = split(names, name, " ")
+          known["voice_to_hytera"] = "send_voice_to_hytera"; known["repeater_rdac"] = "repeater_rdac"
+          known["localrepeater"] = "localrepeater_handler"; known["voice_to_moto"] = "send_voice_to_motorola" }
+        { wake = ($5 - $2) / 30; cpu += $6 - $3; total += wake; row++
+          # The first thread is main; the others by the names they give
+          # themselves, or, for a daemon that names none, in start order. The
+          # emulator adds a thread of its own, named after it.
+          if (row == 1) label = "main"
+          else if ($1 in known) label = known[$1]
+          else if ($1 ~ /^qemu/) label = $1 " (emulator)"
+          else label = (row <= n ? name[row] : $1)
+          printf "%s\t%d\t%.1f\n", label, col, wake }
         END { printf "total\t%d\t%.1f\n", col, total
               printf "CPU share (all threads)\t%d\t%.3f %%\n", col, cpu / 30e9 * 100 }'
     printf 'resident memory\t%d\t%s KiB\n' "$i" "$(cat "$work/run$i/rss")"
@@ -150,7 +157,7 @@ for i in "${!labels[@]}"; do
 done
 if [ -n "$arch" ]; then
   echo
-  echo "Under ${labels[0]}: the wake-ups are the board's; the CPU share and the latency are the emulator's" \
+  echo "Under ${labels[0]}: the wake-ups are the board's; the CPU share, the memory and the latency are the emulator's" \
     "(every instruction translated on this machine), so they say nothing about a board."
 fi
 echo "Targets: M->H median at most 0.3 ms and 95th percentile at most 1 ms; H->M as before."
