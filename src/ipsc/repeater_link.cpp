@@ -1,7 +1,5 @@
 #include "ipsc/repeater_link.h"
 
-#include <arpa/inet.h>
-
 #include <cstdint>
 
 #include "ipsc/control_packets.h"
@@ -23,6 +21,8 @@ constexpr int kCopiesInAnInterval = 2;
 int unasked_this_interval = 0;
 bool copies_last_interval = false;
 
+AddressSetting repeater_ip{};
+
 }  // namespace
 
 void repeater_link_reset() {
@@ -38,7 +38,7 @@ void repeater_learn_peer_id(const unsigned char* datagram) {
   peer_id_known = true;
 }
 
-bool repeater_address(const sockaddr_in& sender) { return sender.sin_addr.s_addr == inet_addr(RptrIP); }
+bool repeater_address(const sockaddr_in& sender) { return sender.sin_addr.s_addr == address_of(repeater_ip, RptrIP); }
 
 bool repeater_sent(const sockaddr_in& sender, const unsigned char* datagram, int length) {
   if (!repeater_address(sender)) return false;

@@ -1,5 +1,7 @@
 #include "main/config.h"
 
+#include <arpa/inet.h>
+
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -17,6 +19,16 @@ int32_t JitterBuffer = JITTER_BUFFER_OFF;
 uint8_t Timeslots = TIMESLOTS_DEFAULT;
 
 bool timeslot_bridged(unsigned slot) { return slot <= 2 && (Timeslots & (1u << slot)) != 0; }
+
+in_addr_t address_of(AddressSetting& cache, const char (&setting)[16]) {
+  if (!cache.known || memcmp(cache.text, setting, sizeof cache.text) != 0) {
+    memcpy(cache.text, setting, sizeof cache.text);
+    cache.text[sizeof cache.text - 1] = '\0';
+    cache.address = inet_addr(cache.text);
+    cache.known = true;
+  }
+  return cache.address;
+}
 
 namespace {
 

@@ -1,5 +1,7 @@
 #pragma once
 // Settings read once from the configuration file in the working directory.
+#include <netinet/in.h>
+
 #include <cstdint>
 
 constexpr const char* CONFIG_FILE_NAME = "vexaqv.cfg";
@@ -30,6 +32,16 @@ constexpr uint8_t TIMESLOT_1_BIT = 1u << 1;
 constexpr uint8_t TIMESLOT_2_BIT = 1u << 2;
 constexpr uint8_t TIMESLOTS_DEFAULT = TIMESLOT_2_BIT;
 extern uint8_t Timeslots;
+
+// One of the address settings (RptrIP, MasterIP) as the network-order
+// address that per-datagram checks compare senders with. Each thread keeps
+// its own cache, parsed again only when the setting's text changes.
+struct AddressSetting {
+  char text[16];
+  in_addr_t address;
+  bool known;
+};
+in_addr_t address_of(AddressSetting& cache, const char (&setting)[16]);
 
 // True when calls on `slot` cross the bridge (only 1 and 2 ever can).
 bool timeslot_bridged(unsigned slot);

@@ -147,28 +147,13 @@ const char* reason_text(DropReason reason) {
   return "dropped";
 }
 
-// MasterIP as an address, parsed again only when its text changes.
-struct MasterAddress {
-  char text[sizeof MasterIP];
-  in_addr_t address;
-  bool known;
-};
-thread_local MasterAddress master_address;
+thread_local AddressSetting master_address;
 
 }  // namespace
 
 int64_t (*drop_report_clock_ms)() = steady_ms;
 
-bool is_network_master(const sockaddr_in& from) {
-  MasterAddress& m = master_address;
-  if (!m.known || memcmp(m.text, MasterIP, sizeof m.text) != 0) {
-    memcpy(m.text, MasterIP, sizeof m.text);
-    m.text[sizeof m.text - 1] = '\0';
-    m.address = inet_addr(m.text);
-    m.known = true;
-  }
-  return from.sin_addr.s_addr == m.address;
-}
+bool is_network_master(const sockaddr_in& from) { return from.sin_addr.s_addr == address_of(master_address, MasterIP); }
 
 bool accept_from_master(const sockaddr_in& from, int local_port) {
   if (is_network_master(from)) return true;
