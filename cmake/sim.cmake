@@ -1,6 +1,7 @@
-# Simulated Motorola repeater and network master, the run report that reads
-# what they recorded, and the idle-polling yardstick. The simulators share
-# no code with the daemon: they decode what it sends with their own coders.
+# Simulated Motorola repeater and network master, the intruder (a third
+# host sending the daemon datagrams it must not act on), and the run report
+# that reads what they recorded. The simulators share no code with the
+# daemon: they decode what it sends with their own coders.
 find_package(OpenSSL QUIET)
 if(NOT OPENSSL_FOUND)
   message(STATUS "OpenSSL (libssl-dev) not found: simulated peers not built")
