@@ -32,11 +32,9 @@ bool same_call(const CallId& a, const CallId& b) {
   return a.call_type == b.call_type && a.source == b.source && a.destination == b.destination;
 }
 
-int step(uint16_t to, uint16_t from) { return static_cast<int16_t>(static_cast<uint16_t>(to - from)); }
-
 // A burst numbered after a call's terminator starts the next call.
 bool after_end(bool terminated, uint16_t end_sequence, uint16_t sequence) {
-  return terminated && step(sequence, end_sequence) > 0;
+  return terminated && sequence_step(sequence, end_sequence) > 0;
 }
 
 // A second talker on a group is dropped while another call is on air; a call
@@ -58,8 +56,22 @@ bool doubled(const BufferedPath& p, const HyteraFields& f) {
 
 bool is_stray(const BufferedPath& p, const CallId& id, uint16_t sequence, int64_t arrival_us) {
   if (!p.ended.present || !same_call(p.ended.id, id) || arrival_us - p.ended.at_us > kStrayWindowUs) return false;
-  const int from_end = step(sequence, p.ended.end_sequence);
+  const int from_end = sequence_step(sequence, p.ended.end_sequence);
   return from_end >= -kStrayBefore && from_end <= kStrayAfter;
+}
+
+// A second burst that confirms candidate `c` (a jump or a late join, as
+// `jump` says): of the same call, a few numbers after it and soon after it.
+bool confirms(const BufferedPath::Candidate& c, bool jump, const CallId& id, uint16_t sequence, int64_t arrival_us) {
+  if (!c.present || c.jump != jump || !same_call(c.id, id)) return false;
+  const int d = sequence_step(sequence, c.burst.sequence);
+  return d >= 1 && d <= kConfirmWithin && arrival_us - c.burst.arrival_us <= kConfirmWindowUs;
+}
+
+// A number the stretch on air already passed: a stale copy.
+bool passed_by_stretch(const BufferedPath& p, uint16_t sequence) {
+  const int64_t n = p.grid.slot_of(sequence);
+  return n <= p.grid.highest && n > p.grid.highest - GRID_SLOTS;
 }
 
 // ---- The call on air
@@ -78,13 +90,7 @@ void start_stretch(BufferedPath& p, const HyteraFields& f, int64_t arrival_us) {
     if (n < p.grid.next) n = p.grid.next;
     p.grid.anchor(sequence, n, n);
   }
-  p.grid.holes = 0;
-  p.on_air.superframe_slot = p.grid.ref_slot;
-  p.on_air.superframe_position = static_cast<unsigned char>(hyt_voice_position(f.frame_type));
-  p.on_air.has_stretch = true;
-  p.on_air.stretch = 0;
-  p.drift.reset();
-  grid_print_start(p);
+  grid_begin_stretch(p, p.grid.ref_slot, static_cast<unsigned char>(hyt_voice_position(f.frame_type)));
 }
 
 // A second burst confirmed the jump: the call goes on from `c` in a new
@@ -110,14 +116,11 @@ void jump(BufferedPath& p, const HyteraFields& f, int64_t arrival_us) {
   if (!grid_keep_burst(p, f, arrival_us, &k)) return;
   const CallId id = id_of(f);
   BufferedPath::Candidate& c = p.candidate;
-  if (c.present && c.jump && same_call(c.id, id)) {
-    const int d = step(f.sequence, c.burst.sequence);
-    if (d >= 1 && d <= kConfirmWithin && arrival_us - c.burst.arrival_us <= kConfirmWindowUs) {
-      c.present = false;
-      re_anchor(p, c.burst, arrival_us);
-      grid_take_kept(p, k, arrival_us);
-      return;
-    }
+  if (confirms(c, true, id, f.sequence, arrival_us)) {
+    c.present = false;
+    re_anchor(p, c.burst, arrival_us);
+    grid_take_kept(p, k, arrival_us);
+    return;
   }
   c = BufferedPath::Candidate{true, true, id, k};
 }
@@ -136,9 +139,7 @@ void on_air_burst(BufferedPath& p, const HyteraFields& f, int64_t arrival_us) {
     case GRID_DUPLICATE:
       return;
     case GRID_LATE:
-      ++p.on_air.figures.late;
-      g.late_burst(n);
-      grid_note_lateness(p, n, arrival_us, true);
+      grid_late(p, n, arrival_us);
       return;
     case GRID_STORED:
       break;
@@ -151,9 +152,8 @@ void on_air_burst(BufferedPath& p, const HyteraFields& f, int64_t arrival_us) {
 
 // A header of the call on air that its own bursts overtook, or a repeat.
 bool header_of_call_on_air(const BufferedPath& p, uint16_t sequence) {
-  if (p.on_air.terminated) return step(sequence, p.on_air.end_sequence) < 0;
-  const int64_t n = p.grid.slot_of(sequence);
-  return n <= p.grid.highest && n > p.grid.highest - GRID_SLOTS;
+  if (p.on_air.terminated) return sequence_step(sequence, p.on_air.end_sequence) < 0;
+  return passed_by_stretch(p, sequence);
 }
 
 // ---- The call that waits
@@ -198,11 +198,7 @@ void start_late_join(BufferedPath& p, const KeptBurst& burst_f, const KeptBurst&
   p.grid.start(burst_f.arrival_us + p.on_air.lead_ms * 1000LL);
   p.grid.anchor(burst_f.sequence, 0, 1);
   p.grid.sent(0, true);
-  p.on_air.superframe_slot = 0;
-  p.on_air.superframe_position = 6;
-  p.on_air.has_stretch = true;
-  p.drift.reset();
-  grid_print_start(p);
+  grid_begin_stretch(p, 0, 6);
   p.drift.record(0, false, p.on_air.lead_ms);
   grid_take_kept(p, second, arrival_us);
 }
@@ -210,13 +206,11 @@ void start_late_join(BufferedPath& p, const KeptBurst& burst_f, const KeptBurst&
 void late_join(BufferedPath& p, const HyteraFields& f, int64_t arrival_us) {
   const CallId id = id_of(f);
   BufferedPath::Candidate& c = p.candidate;
-  const bool confirms = c.present && !c.jump && same_call(c.id, id) && step(f.sequence, c.burst.sequence) >= 1 &&
-                        step(f.sequence, c.burst.sequence) <= kConfirmWithin &&
-                        arrival_us - c.burst.arrival_us <= kConfirmWindowUs;
-  if (!confirms && f.frame_type != HYT_FT_BURST_F) return;
+  const bool confirmed = confirms(c, false, id, f.sequence, arrival_us);
+  if (!confirmed && f.frame_type != HYT_FT_BURST_F) return;
   KeptBurst k{};
   if (!grid_keep_burst(p, f, arrival_us, &k)) return;
-  if (!confirms) {
+  if (!confirmed) {
     c = BufferedPath::Candidate{true, false, id, k};
     return;
   }
@@ -290,10 +284,8 @@ void take_end(BufferedPath& p, const HyteraFields& f, int64_t arrival_us) {
     }
     if (p.on_air.terminated) return;
     // Held until every slot up to the last burst received has left, so the
-    // tail of the call is never clipped. A number the stretch already
-    // passed is a stale copy.
-    const int64_t n = p.grid.slot_of(f.sequence);
-    if (n <= p.grid.highest && n > p.grid.highest - GRID_SLOTS) return;
+    // tail of the call is never clipped.
+    if (passed_by_stretch(p, f.sequence)) return;
     p.on_air.terminated = true;
     p.on_air.end_sequence = f.sequence;
     return;

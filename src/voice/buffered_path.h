@@ -85,7 +85,6 @@ struct BufferedPath {
     CallId id;
     bool late_join;            // a burst F stands in for its header
     uint16_t header_sequence;  // of its header, or of that burst F
-    bool scheduled;            // its header has a slot
     int64_t header_slot;
     int lead_ms;
     bool terminated;

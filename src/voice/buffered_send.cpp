@@ -13,7 +13,6 @@
 
 namespace {
 
-constexpr int64_t kTxTimeoutSeconds = 2;
 // Overdue slots never leave in a bunch: nothing goes out sooner than this
 // after the datagram before it.
 constexpr int64_t kMinSpacingUs = 30000;
@@ -98,8 +97,7 @@ const KeptBurst* first_kept(const BufferedPath::Waiting& w) {
   const KeptBurst* first = nullptr;
   for (const KeptBurst& b : w.bursts) {
     if (!b.used) continue;
-    const int16_t from_header = static_cast<int16_t>(static_cast<uint16_t>(b.sequence - w.header_sequence));
-    if (!first || from_header < static_cast<int16_t>(static_cast<uint16_t>(first->sequence - w.header_sequence)))
+    if (!first || sequence_step(b.sequence, w.header_sequence) < sequence_step(first->sequence, w.header_sequence))
       first = &b;
   }
   return first;
@@ -118,7 +116,6 @@ void schedule_waiting(BufferedPath& p, int64_t e) {
     if (header > h) h = header;
   }
   w.header_slot = h;
-  w.scheduled = true;
   p.grid.next = h;
 }
 
@@ -139,12 +136,7 @@ void promote(BufferedPath& p, int64_t now_us) {
   if (!first) return;
   const int64_t slot = w.late_join ? w.header_slot : w.header_slot + 1;
   p.grid.anchor(first->sequence, slot, w.header_slot + 1);
-  p.grid.holes = 0;
-  p.on_air.has_stretch = true;
-  p.on_air.superframe_slot = slot;
-  p.on_air.superframe_position = first->position;
-  p.drift.reset();
-  grid_print_start(p);
+  grid_begin_stretch(p, slot, first->position);
   for (const KeptBurst& b : w.bursts)
     if (b.used && !(w.late_join && &b == first)) grid_take_kept(p, b, now_us);
 }
@@ -158,7 +150,7 @@ bool send_next_slot(BufferedPath& p, int64_t now_us) {
   if (n > g.highest) {
     // The tail has left: the end, or the network's silence until the
     // time-out by the seconds of the clock, as without the buffer.
-    const bool timed_out = seconds_of(deadline) - seconds_of(p.on_air.last_voice_us) > kTxTimeoutSeconds;
+    const bool timed_out = seconds_of(deadline) - seconds_of(p.on_air.last_voice_us) > V2M_TX_TIMEOUT_SECONDS;
     if (p.on_air.terminated || p.waiting.present || timed_out) {
       send_terminator(p, now_us);
       g.sent(n, true);
@@ -195,6 +187,15 @@ void grid_print_start(const BufferedPath& p) {
          JitterBuffer == JITTER_BUFFER_AUTO ? "auto" : "fixed", slot_suffix(p.call->slot));
 }
 
+void grid_begin_stretch(BufferedPath& p, int64_t superframe_slot, unsigned char superframe_position) {
+  p.grid.holes = 0;
+  p.on_air.superframe_slot = superframe_slot;
+  p.on_air.superframe_position = superframe_position;
+  p.on_air.has_stretch = true;
+  p.drift.reset();
+  grid_print_start(p);
+}
+
 void grid_note_lateness(BufferedPath& p, int64_t n, int64_t arrival_us, bool missed) {
   int64_t lateness = arrival_us - (p.grid.deadline_us(n) - p.on_air.lead_ms * 1000LL);
   if (lateness > INT32_MAX) lateness = INT32_MAX;
@@ -202,7 +203,6 @@ void grid_note_lateness(BufferedPath& p, int64_t n, int64_t arrival_us, bool mis
   const int32_t l = static_cast<int32_t>(lateness);
   // A stretch after a jump says nothing about the link.
   if (p.on_air.stretch == 0) p.lead.record(l);
-  bool was_burst = false;
   // Bursts that waited in the socket while the bridge was held up say
   // nothing about the master's clock.
   const bool held_up = arrival_us - p.last_skip_us < 2 * GRID_SLOT_US;
@@ -213,7 +213,7 @@ void grid_note_lateness(BufferedPath& p, int64_t n, int64_t arrival_us, bool mis
       ++p.on_air.figures.slipped;
       break;
     case DRIFT_GIVE_UP:
-      if (p.grid.give_up_slot(&was_burst)) {
+      if (p.grid.give_up_slot()) {
         p.drift.moved(static_cast<int32_t>(GRID_SLOT_US));
         ++p.on_air.figures.slipped;
       }
@@ -221,6 +221,12 @@ void grid_note_lateness(BufferedPath& p, int64_t n, int64_t arrival_us, bool mis
     case DRIFT_HOLD:
       break;
   }
+}
+
+void grid_late(BufferedPath& p, int64_t n, int64_t arrival_us) {
+  ++p.on_air.figures.late;
+  p.grid.late_burst(n);
+  grid_note_lateness(p, n, arrival_us, true);
 }
 
 bool grid_keep_burst(BufferedPath& p, const HyteraFields& f, int64_t arrival_us, KeptBurst* k) {
@@ -245,9 +251,7 @@ void grid_take_kept(BufferedPath& p, const KeptBurst& k, int64_t now_us) {
       grid_note_lateness(p, n, k.arrival_us, false);
       return;
     case GRID_LATE:
-      ++p.on_air.figures.late;
-      g.late_burst(n);
-      grid_note_lateness(p, n, k.arrival_us, true);
+      grid_late(p, n, k.arrival_us);
       return;
     case GRID_DUPLICATE:
     case GRID_OUT_OF_WINDOW:
@@ -266,7 +270,7 @@ void grid_start_call(BufferedPath& p, const HyteraFields& header, int64_t now_us
   HyteraFields h = header;
   // The RTP sequence follows the master's numbers, but never goes back on a
   // call that ran ahead of them with slots of silence.
-  const int16_t behind = static_cast<int16_t>(static_cast<uint16_t>(h.sequence - p.last_rtp_sequence));
+  const int behind = sequence_step(h.sequence, p.last_rtp_sequence);
   if (p.ended.present && behind <= 0 && behind > -GRID_SLOTS)
     h.sequence = static_cast<uint16_t>(p.last_rtp_sequence + 1);
   v2m_send_header(*p.call, h, false, p.ended.present ? p.last_call_tag : nullptr);
@@ -318,7 +322,7 @@ void buffered_reset(BufferedPath& p, V2mCall& call) {
 
 int buffered_check_timeout(BufferedPath& p, int64_t now_us) {
   if (!p.on_air.present || p.on_air.has_stretch) return 0;
-  if (seconds_of(now_us) - seconds_of(p.on_air.last_voice_us) <= kTxTimeoutSeconds) return 0;
+  if (seconds_of(now_us) - seconds_of(p.on_air.last_voice_us) <= V2M_TX_TIMEOUT_SECONDS) return 0;
   send_terminator(p, now_us);
   finish(p, now_us, true);
   return 1;
@@ -356,7 +360,7 @@ void buffered_send_due(BufferedPath& p, int64_t now_us) {
 
 bool buffered_next_deadline(const BufferedPath& p, int64_t* at_us) {
   if (p.on_air.present && !p.on_air.has_stretch && !p.on_air.terminated) {
-    *at_us = (seconds_of(p.on_air.last_voice_us) + kTxTimeoutSeconds + 1) * 1000000;
+    *at_us = (seconds_of(p.on_air.last_voice_us) + V2M_TX_TIMEOUT_SECONDS + 1) * 1000000;
     return true;
   }
   if (!p.grid.active) return false;

@@ -75,9 +75,8 @@ void (*v2m_sleep_us)(unsigned int us) = real_sleep;
 
 namespace {
 
-constexpr long kPacingWindowUs = 30000;  // a send closer than this to the last one is held back
-constexpr long kBurstSpacingUs = 59000;  // ... to leave this long after it
-constexpr time_t kTxTimeoutSeconds = 2;
+constexpr long kPacingWindowUs = 30000;             // a send closer than this to the last one is held back
+constexpr long kBurstSpacingUs = 59000;             // ... to leave this long after it
 constexpr unsigned int kRtpTicksPerDatagram = 480;  // 60 ms at 8 kHz
 // How far behind the last relayed packet a sequence number may lie and still
 // be a late or repeated packet. Further back, the master's numbering has
@@ -292,7 +291,7 @@ int check_timeout_at(SlotPath& s, const timeval& now) {
   if (held_up(s)) return 0;
   // With the jitter buffer the call ends on its grid, with a terminator.
   if (jitter_on()) return buffered_check_timeout(s.buffer, microseconds_of(now));
-  if (s.call.transmitting != 1 || now.tv_sec - s.call.last_voice_packet.tv_sec <= kTxTimeoutSeconds) return 0;
+  if (s.call.transmitting != 1 || now.tv_sec - s.call.last_voice_packet.tv_sec <= V2M_TX_TIMEOUT_SECONDS) return 0;
   refresh_ts();
   v2m_end_of_call(s.call, true);
   return 1;
@@ -307,6 +306,11 @@ int check_timeouts_at(const timeval& now) {
 
 void send_due_on_grid(SlotPath& s, const timeval& now) {
   if (jitter_on() && !held_up(s)) buffered_send_due(s.buffer, microseconds_of(now));
+}
+
+void send_due_on_grids(const timeval& now) {
+  for (unsigned int slot = 1; slot <= 2; ++slot)
+    if (timeslot_bridged(slot)) send_due_on_grid(path_of(slot), now);
 }
 
 // A voice packet in v2m_Buffer as the thread reads it: its RX lines, then,
@@ -491,8 +495,7 @@ void v2m_send_due() {
   timeval current{};
   v2m_clock(&current);
   release_due(current);
-  for (unsigned int slot = 1; slot <= 2; ++slot)
-    if (timeslot_bridged(slot)) send_due_on_grid(path_of(slot), current);
+  send_due_on_grids(current);
 }
 
 bool v2m_next_deadline(timeval* at) {
@@ -529,8 +532,7 @@ void v2m_handle_datagram(int length) {
   check_timeouts_at(arrival);
   // Slots due before this datagram came leave first, as the thread woke for
   // them; so a burst that arrives after its slot is late.
-  for (unsigned int slot = 1; slot <= 2; ++slot)
-    if (timeslot_bridged(slot)) send_due_on_grid(path_of(slot), arrival);
+  send_due_on_grids(arrival);
   handle_arrival(length, arrival);
   v2m_send_due();
 }
@@ -543,8 +545,7 @@ namespace {
 // it blocks until a datagram comes.
 int64_t next_wake_us() {
   timeval deadline{};
-  const int64_t grid =
-      v2m_next_deadline(&deadline) ? static_cast<int64_t>(deadline.tv_sec) * 1000000 + deadline.tv_usec : WAIT_FOREVER;
+  const int64_t grid = v2m_next_deadline(&deadline) ? microseconds_of(deadline) : WAIT_FOREVER;
   return with_drop_summary(grid, LISTEN_REPEATER_AUDIO_PORT);
 }
 

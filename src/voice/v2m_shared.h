@@ -32,6 +32,10 @@ struct HeldDatagram {
   unsigned char d[MOTO_WORK_BUFFER_LEN];
 };
 
+// A call from the network with no packet for longer than this (by the
+// seconds of the clock) ends with "TX TIMEOUT".
+constexpr int64_t V2M_TX_TIMEOUT_SECONDS = 2;
+
 // Everything a timeslot keeps for the one network call it relays: each
 // timeslot numbers, tags, times and paces its calls on its own.
 struct V2mCall {

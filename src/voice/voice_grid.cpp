@@ -8,8 +8,6 @@ namespace {
 // Below any slot a call can reach, so an empty entry never matches.
 constexpr int64_t kNoSlot = INT64_MIN / 4;
 
-int64_t signed_step(uint16_t to, uint16_t from) { return static_cast<int16_t>(static_cast<uint16_t>(to - from)); }
-
 }  // namespace
 
 void VoiceGrid::clear() {
@@ -54,8 +52,8 @@ void VoiceGrid::anchor(uint16_t sequence, int64_t n, int64_t first_allowed) {
 }
 
 int64_t VoiceGrid::slot_of(uint16_t sequence) const {
-  int64_t n = ref_slot + signed_step(sequence, ref_sequence);
-  if (bent && signed_step(sequence, bend_sequence) < 0) n += bend_slots;
+  int64_t n = ref_slot + sequence_step(sequence, ref_sequence);
+  if (bent && sequence_step(sequence, bend_sequence) < 0) n += bend_slots;
   return n;
 }
 
@@ -107,7 +105,7 @@ void VoiceGrid::store(int64_t n, uint16_t sequence, const unsigned char* voice, 
   if (n < lowest) lowest = n;
   // The line follows the newest burst, so a 16-bit step never spans more
   // than the buffer holds.
-  const bool on_line = !bent || signed_step(sequence, bend_sequence) >= 0;
+  const bool on_line = !bent || sequence_step(sequence, bend_sequence) >= 0;
   if (on_line && n > ref_slot) {
     ref_sequence = sequence;
     ref_slot = n;
@@ -173,7 +171,7 @@ void VoiceGrid::slip_later() {
   }
 }
 
-bool VoiceGrid::give_up_slot(bool* was_burst) {
+bool VoiceGrid::give_up_slot() {
   if (highest < next) return false;
   auto stored = [this](int64_t m) { return entry(m).n == m && entry(m).stored; };
   int64_t r = -1;
@@ -182,7 +180,6 @@ bool VoiceGrid::give_up_slot(bool* was_burst) {
   for (int64_t m = next; m <= highest && r < 0; ++m)
     if (entry(m).quiet) r = m;
   if (r < 0) r = next;
-  *was_burst = stored(r);
   const uint16_t given_up = sequence_of(r);
   for (int64_t m = r; m < highest; ++m) {
     entry(m) = entry(m + 1);

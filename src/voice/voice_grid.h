@@ -14,6 +14,10 @@
 
 #include "ipsc/moto_voice_packet.h"
 
+// How far sequence number `to` lies after `from` (negative: before), the
+// 16-bit numbers taken round their wrap.
+inline int sequence_step(uint16_t to, uint16_t from) { return static_cast<int16_t>(static_cast<uint16_t>(to - from)); }
+
 constexpr int64_t GRID_SLOT_US = 60000;
 // How far ahead of the next slot to leave a burst may be held: 64 slots are
 // 3.84 s, more than any lead.
@@ -91,7 +95,7 @@ struct VoiceGrid {
   // A faster sender: one waiting slot goes, the later ones move a slot
   // earlier. An empty slot is given up first, then a quiet burst, else the
   // next to leave. False when nothing waits.
-  bool give_up_slot(bool* was_burst);
+  bool give_up_slot();
 
  private:
   GridSlot& entry(int64_t n) { return slots[((n % GRID_SLOTS) + GRID_SLOTS) % GRID_SLOTS]; }
