@@ -65,7 +65,7 @@ ensure_packages() {
   local update_error=""
   if ! apt_retry "$log" "apt-get update" apt-get "${options[@]}" -qq --error-on=any update; then
     update_error="$apt_retry_error"
-    echo "apt-get update failed 3 times, installing from the package lists at hand: $update_error"
+    echo "apt-get update failed $apt_retry_attempts times, installing from the package lists at hand: $update_error"
   fi
 
   if DEBIAN_FRONTEND=noninteractive apt-get "${options[@]}" -y -q install "${missing[@]}" >"$log" 2>&1; then
@@ -86,12 +86,14 @@ ensure_packages() {
 # three times, $APT_HELPER_PAUSE seconds apart: a mirror in the middle of a
 # sync serves index files that do not match their Release file for a while.
 # Returns 1 after the third failure, with apt's first error in
-# $apt_retry_error.
+# $apt_retry_error. $apt_retry_attempts is the number of tries, for the
+# callers' messages too.
 apt_retry_error=""
+apt_retry_attempts=3
 apt_retry() {
   local log="$1" what="$2"
   shift 2
-  local attempt attempts=3 pause="${APT_HELPER_PAUSE:-5}"
+  local attempt attempts=$apt_retry_attempts pause="${APT_HELPER_PAUSE:-5}"
   for ((attempt = 1; attempt <= attempts; attempt++)); do
     if "$@" >"$log" 2>&1; then
       apt_retry_error=""
