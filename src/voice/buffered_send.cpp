@@ -230,7 +230,7 @@ void grid_late(BufferedPath& p, int64_t n, int64_t arrival_us) {
 }
 
 bool grid_keep_burst(BufferedPath& p, const HyteraFields& f, int64_t arrival_us, KeptBurst* k) {
-  if (v2m_prepare_burst(*p.call, f, slot_datagram) == 0) return false;
+  if (!v2m_decode_burst(*p.call, f, slot_datagram)) return false;
   k->used = true;
   k->sequence = f.sequence;
   k->position = static_cast<unsigned char>(hyt_voice_position(f.frame_type));

@@ -433,12 +433,11 @@ void v2m_relay_terminator(V2mCall& c, const HyteraFields& f) {
   paced_send(c, Voice_moto64, length, false);
 }
 
-unsigned int v2m_prepare_burst(V2mCall& c, const HyteraFields& f, unsigned char* d) {
-  const unsigned int signed_len = moto_load_burst(d, hyt_voice_position(f.frame_type));
-  if (signed_len == 0) return 0;
-  fill_common(c, d, f);
-  fill_burst_content(c, d, f);
-  return signed_len;
+bool v2m_decode_burst(V2mCall& c, const HyteraFields& f, unsigned char* d) {
+  if (hyt_voice_position(f.frame_type) == 0) return false;
+  c.pac_num = f.sequence;
+  decode_voice_frames(c, d);
+  return true;
 }
 
 void v2m_fill_call(const V2mCall& c, unsigned char* d, unsigned char call_type, uint32_t source, uint32_t destination,

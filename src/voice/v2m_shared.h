@@ -68,11 +68,11 @@ bool v2m_send_header(V2mCall& c, const HyteraFields& f, bool paced, const unsign
 // cleared, then sent if it is in order.
 void v2m_relay_terminator(V2mCall& c, const HyteraFields& f);
 
-// The burst `f` (in v2m_Buffer) as a Motorola burst datagram in d (at least
-// MOTO_WORK_BUFFER_LEN bytes): template, call fields, burst-E identifiers
-// and the decoded frames; its signed length, 0 for a code not in the list.
-// Timestamp and trailer are still to come.
-unsigned int v2m_prepare_burst(V2mCall& c, const HyteraFields& f, unsigned char* d);
+// The three frames of burst `f` (in v2m_Buffer), decoded into the voice
+// field of d (at least MOTO_WORK_BUFFER_LEN bytes), which holds nothing else
+// of the burst: the datagram is built when its slot leaves. False for a code
+// not in the list.
+bool v2m_decode_burst(V2mCall& c, const HyteraFields& f, unsigned char* d);
 
 // The fields every datagram of the call carries, the timeslot included.
 void v2m_fill_call(const V2mCall& c, unsigned char* d, unsigned char call_type, uint32_t source, uint32_t destination,
