@@ -55,32 +55,46 @@ std::map<int64_t, const Object*> calls_of(const std::vector<Object>& events, con
   return m;
 }
 
+// One way through the bridge: the records of the peer that played the calls
+// and of the one that received them, with what is looked up in them built
+// once, as it serves every timeslot alike.
+struct Flow {
+  const std::vector<Object>& sender;
+  const char* sent_name;
+  const std::vector<Object>& receiver;
+  const char* received_call_name;
+  std::map<int64_t, const Object*> calls;     // the sender's calls, by call number
+  std::multimap<int64_t, Received> received;  // the receiver's packets, by stream
+};
+
+Flow flow_of(const std::vector<Object>& sender, const char* sent_name, const char* call_name,
+             const std::vector<Object>& receiver, const char* received_name, const char* received_call_name) {
+  return Flow{
+      sender, sent_name, receiver, received_call_name, calls_of(sender, call_name), by_stream(receiver, received_name)};
+}
+
 // The calls one peer played and how they reached the other; `slot` 0: on
 // either timeslot, else only those on it.
-void match(Direction& d, const std::vector<Object>& sender, const char* sent_name, const char* call_name,
-           const std::vector<Object>& receiver, const char* received_name, const char* received_call_name,
-           int64_t slot) {
-  const auto received = by_stream(receiver, received_name);
-  const auto calls = calls_of(sender, call_name);
+void match(Direction& d, const Flow& f, int64_t slot) {
   const auto on_slot = [slot](const Object& o) { return slot == 0 || slot_of(o) == slot; };
-  for (const auto& [number, call] : calls) d.calls += on_slot(*call) ? 1 : 0;
-  for (const Object& o : receiver) d.calls_received += o.event() == received_call_name && on_slot(o) ? 1 : 0;
+  for (const auto& [number, call] : f.calls) d.calls += on_slot(*call) ? 1 : 0;
+  for (const Object& o : f.receiver) d.calls_received += o.event() == f.received_call_name && on_slot(o) ? 1 : 0;
   std::map<int64_t, std::vector<int64_t>> arrivals;  // bursts per call
-  for (const Object& o : sender) {
+  for (const Object& o : f.sender) {
     if (!on_slot(o)) continue;
     if (o.event() == "hyt_voice_lost") ++d.lost_on_link;
-    if (o.event() != sent_name || o.str("kind") == "sync") continue;
+    if (o.event() != f.sent_name || o.str("kind") == "sync") continue;
     const int64_t call = o.num("call");
-    auto c = calls.find(call);
-    const bool bunched = c != calls.end() && c->second->num("bunch", 1) > 1;
-    const bool impaired = c != calls.end() && c->second->flag("impaired");
+    auto c = f.calls.find(call);
+    const bool bunched = c != f.calls.end() && c->second->num("bunch", 1) > 1;
+    const bool impaired = c != f.calls.end() && c->second->flag("impaired");
     ++d.packets_sent;
     const bool burst = o.has("frames");
     const int frames = static_cast<int>(o.str("frames").size() / 14);
     if (burst) d.frames_sent += frames;
     // From the nominal time on: a slot the bridge filled for a burst that
     // came too late may leave before that burst was sent.
-    const Object* r = first_after(received, stream_key(o), o.num("nominal_us", o.num("t_us")));
+    const Object* r = first_after(f.received, stream_key(o), o.num("nominal_us", o.num("t_us")));
     if (!r) continue;
     ++d.packets_received;
     if (!r->str("problems").empty()) ++d.problems;
@@ -270,13 +284,16 @@ std::vector<CallOnAir> calls_on_air(const std::vector<Object>& master, const std
       a.added_max_ms = st.max;
     }
     if (stray_t >= 0) {
-      // Up to 3 s after the copy, or until the master's next call.
+      // Up to 3 s after the copy, or until the master's next call: on the
+      // copy's timeslot only, as a call on the other one may be under way.
       int64_t until = stray_t + 3000000;
       for (const Object& o : master)
         if (o.event() == "hyt_call_tx" && o.num("call") == number + 1) until = std::min(until, o.num("t_us"));
       a.stray_sent = true;
       for (const Object& o : repeater)
-        if (o.event() == "moto_voice_rx" && o.num("t_us") > stray_t && o.num("t_us") < until) ++a.after_stray;
+        if (o.event() == "moto_voice_rx" && slot_of(o) == slot_of(*call) && o.num("t_us") > stray_t &&
+            o.num("t_us") < until)
+          ++a.after_stray;
     }
     calls.push_back(a);
   }
@@ -388,11 +405,11 @@ Report analyse(const std::vector<Object>& repeater, const std::vector<Object>& m
       ++r.script_problems;
     }
   }
+  const Flow to_hytera = flow_of(repeater, "moto_voice_tx", "moto_call_tx", master, "hyt_rx", "hyt_call_rx");
+  const Flow to_moto = flow_of(master, "hyt_voice_tx", "hyt_call_tx", repeater, "moto_voice_rx", "moto_call_rx");
   for (int64_t slot : {0, 1, 2}) {
-    match(slot ? r.moto_to_hytera_on[slot] : r.moto_to_hytera, repeater, "moto_voice_tx", "moto_call_tx", master,
-          "hyt_rx", "hyt_call_rx", slot);
-    match(slot ? r.hytera_to_moto_on[slot] : r.hytera_to_moto, master, "hyt_voice_tx", "hyt_call_tx", repeater,
-          "moto_voice_rx", "moto_call_rx", slot);
+    match(slot ? r.moto_to_hytera_on[slot] : r.moto_to_hytera, to_hytera, slot);
+    match(slot ? r.hytera_to_moto_on[slot] : r.hytera_to_moto, to_moto, slot);
   }
   count_overlaps(r, repeater, master);
   r.grids = grids_of(master, repeater);
@@ -441,8 +458,8 @@ std::vector<std::string> shortcomings(const Report& r, const Expectations& e) {
       why.push_back(name + ": " + std::to_string(d.problems) + " packet(s) failed the receiver's checks");
   };
   const unsigned ignored = e.ignored_slot == 1 || e.ignored_slot == 2 ? e.ignored_slot : 0;
+  const unsigned judged = ignored ? 3 - ignored : 0;  // the timeslot judged alone; 0: both
   if (ignored) {
-    const unsigned judged = 3 - ignored;
     const std::string on = " on timeslot " + std::to_string(judged);
     direction(r.moto_to_hytera_on[judged], "Motorola->Hytera" + on);
     direction(r.hytera_to_moto_on[judged], "Hytera->Motorola" + on);
@@ -486,8 +503,8 @@ std::vector<std::string> shortcomings(const Report& r, const Expectations& e) {
         why.push_back("network call " + std::to_string(g.call) + " over the impaired link: " +
                       std::to_string(g.gaps_over_80ms) + " gap(s) over 80 ms on air, " + std::to_string(g.missing) +
                       " slot(s) missing, " + std::to_string(g.wrong) + " with wrong frames");
-  const int positions_judged = ignored ? r.positions_sent_on[3 - ignored] : r.positions_sent;
-  const int positions_arrived = ignored ? r.positions_matched_on[3 - ignored] : r.positions_matched;
+  const int positions_judged = ignored ? r.positions_sent_on[judged] : r.positions_sent;
+  const int positions_arrived = ignored ? r.positions_matched_on[judged] : r.positions_matched;
   if (positions_judged < e.positions)
     why.push_back("no position report was played");
   else if (positions_arrived < positions_judged)
