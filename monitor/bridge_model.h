@@ -137,6 +137,9 @@ class BridgeModel {
   // Counts a line that was cut for being overlong.
   void count_cut_line() { ++counters.unrecognised_lines; }
 
+  // The calls in progress on `slot` (1 or 2).
+  const SlotCalls& calls_on(int slot) const { return on_air[static_cast<size_t>(slot - 1)]; }
+
   LinkState repeater;
   LinkState master;
   int64_t repeater_peer_id = 0;

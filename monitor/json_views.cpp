@@ -185,11 +185,11 @@ json status_json(const BridgeModel& m, const CallsignTable& calls, int64_t now) 
       {"log_lines", c.lines},
       {"unrecognised_lines", c.unrecognised_lines},
   });
-  json in_progress = {{"rf_to_net", call_or_null(m.on_air[1].rf_call, calls, now)},
-                      {"net_to_rf", call_or_null(m.on_air[1].net_call, calls, now)}};
+  json in_progress = {{"rf_to_net", call_or_null(m.calls_on(2).rf_call, calls, now)},
+                      {"net_to_rf", call_or_null(m.calls_on(2).net_call, calls, now)}};
   json by_slot = json::object();
   for (int slot = 1; slot <= kTimeslots; ++slot) {
-    const SlotCalls& on = m.on_air[static_cast<size_t>(slot - 1)];
+    const SlotCalls& on = m.calls_on(slot);
     by_slot[slot_name(slot)] = {{"rf_to_net", call_or_null(on.rf_call, calls, now)},
                                 {"net_to_rf", call_or_null(on.net_call, calls, now)}};
   }
@@ -282,9 +282,9 @@ std::string metrics_text(const BridgeModel& m) {
   family("moto_bridge_call_in_progress", "gauge",
          "1 while a call runs, by direction and timeslot (no slot label: timeslot 2).");
   by_slot("moto_bridge_call_in_progress", "direction=\"rf_to_net\"",
-          [&m](int slot) { return m.on_air[static_cast<size_t>(slot - 1)].rf_call ? 1 : 0; });
+          [&m](int slot) { return m.calls_on(slot).rf_call ? 1 : 0; });
   by_slot("moto_bridge_call_in_progress", "direction=\"net_to_rf\"",
-          [&m](int slot) { return m.on_air[static_cast<size_t>(slot - 1)].net_call ? 1 : 0; });
+          [&m](int slot) { return m.calls_on(slot).net_call ? 1 : 0; });
   one("moto_bridge_repeater_registered", "gauge", "1 while the bridge is registered with the repeater.",
       m.repeater.up ? 1 : 0);
   one("moto_bridge_master_logged_in", "gauge", "1 while the bridge counts as logged in to the network master.",
