@@ -23,6 +23,21 @@ long Command::option(const std::string& key, long fallback) const {
   return it == options.end() ? fallback : std::strtol(it->second.c_str(), nullptr, 0);
 }
 
+double Command::decimal_option(const std::string& key, double fallback) const {
+  auto it = options.find(key);
+  return it == options.end() ? fallback : std::strtod(it->second.c_str(), nullptr);
+}
+
+// Base 10, unlike option(): a leading zero in "N:D" is no octal.
+bool Command::pair_option(const std::string& key, int& n, int64_t& d, int64_t fallback) const {
+  auto it = options.find(key);
+  if (it == options.end()) return false;
+  char* end = nullptr;
+  n = static_cast<int>(std::strtol(it->second.c_str(), &end, 10));
+  d = *end == ':' ? std::strtoll(end + 1, nullptr, 10) : fallback;
+  return n >= 0;
+}
+
 std::string Command::text() const {
   std::string s = verb;
   for (const auto& w : words) s += " " + w;

@@ -8,6 +8,7 @@
 //   slot=1|2   the timeslot the call is on (default 2)
 //   hold=0     the script goes on at once instead of after the call's last
 //              datagram, so the next call plays alongside this one
+#include <cstdint>
 #include <map>
 #include <string>
 #include <vector>
@@ -23,6 +24,10 @@ struct Command {
   long number(size_t i, long fallback) const;
   double seconds(size_t i, double fallback) const;
   long option(const std::string& key, long fallback) const;
+  double decimal_option(const std::string& key, double fallback) const;  // fractions allowed
+  // "N:D" (or "N" with `fallback` as D) from option `key`, both in base 10;
+  // false when absent or N is negative.
+  bool pair_option(const std::string& key, int& n, int64_t& d, int64_t fallback) const;
   std::string text() const;  // the command as written
 };
 

@@ -356,21 +356,6 @@ class Master {
     int64_t stray_us = -1;      // a copy of the last burst this long after the end packet
   };
 
-  // "N:D" (or "N" with `fallback` as D) from option `key`; false when absent or malformed.
-  static bool pair_option(const simscript::Command& c, const char* key, int& n, int64_t& d, int64_t fallback) {
-    auto it = c.options.find(key);
-    if (it == c.options.end()) return false;
-    char* end = nullptr;
-    n = static_cast<int>(std::strtol(it->second.c_str(), &end, 10));
-    d = *end == ':' ? std::strtoll(end + 1, nullptr, 10) : fallback;
-    return n >= 0;
-  }
-
-  static double decimal_option(const simscript::Command& c, const char* key, double fallback) {
-    auto it = c.options.find(key);
-    return it == c.options.end() ? fallback : std::strtod(it->second.c_str(), nullptr);
-  }
-
   bool play_call(const simscript::Command& c) {
     if (!need_bridge(c)) return true;
     CallPlan plan;
@@ -390,12 +375,12 @@ class Master {
     plan.errors = static_cast<int>(c.option("errors", 0));
     plan.uncorrectable = static_cast<int>(c.option("uncorrectable", 0));
     plan.bunch = std::max(1, static_cast<int>(c.option("bunch", 1)));
-    plan.gap = static_cast<int64_t>(std::max(1.0, decimal_option(c, "gap_ms", 60)) * 1000 + 0.5);
+    plan.gap = static_cast<int64_t>(std::max(1.0, c.decimal_option("gap_ms", 60)) * 1000 + 0.5);
     plan.end = c.option("end", 1) != 0;
-    if (pair_option(c, "restart", plan.renumber_at, plan.renumber_to, 0))
+    if (c.pair_option("restart", plan.renumber_at, plan.renumber_to, 0))
       plan.restart = true;
     else
-      pair_option(c, "jump", plan.renumber_at, plan.renumber_to, 1000);
+      c.pair_option("jump", plan.renumber_at, plan.renumber_to, 1000);
     if (c.options.count("after_end_ms")) plan.after_end_us = c.option("after_end_ms", 0) * 1000;
     if (c.options.count("stray_ms")) plan.stray_us = c.option("stray_ms", 0) * 1000;
     simlink::Link link;
