@@ -14,17 +14,18 @@ void add(std::string& list, const std::string& what) {
 
 }  // namespace
 
-void VoiceChecker::finish(Call& call, int64_t t_us, bool ended) {
+void VoiceChecker::finish(Stream& st, int64_t t_us, bool ended) {
+  Call& call = st.call;
   if (!call.open) return;
-  ++calls_[call.slot];
+  ++st.calls;
   log_.say(
       "call from the bridge on timeslot %u %s: %s %u -> %u, %d packets, %d bursts, %d frames with %d bit errors, "
       "embedded LC %d/%d superframes, %d problem(s)",
-      call.slot, ended ? "ended" : "cut short", call.group ? "group" : "private", call.source, call.destination,
+      st.slot, ended ? "ended" : "cut short", call.group ? "group" : "private", call.source, call.destination,
       call.packets, call.bursts, call.frames, call.frame_errors, call.superframes_ok, call.superframes_checked,
       call.problems);
   log_.event_at("hyt_call_rx", t_us)
-      .num("slot", call.slot)
+      .num("slot", st.slot)
       .num("src", call.source)
       .num("dst", call.destination)
       .flag("private", !call.group)
@@ -37,9 +38,7 @@ void VoiceChecker::finish(Call& call, int64_t t_us, bool ended) {
       .flag("ended", ended)
       .num("problems", call.problems)
       .num("start_us", call.start_us);
-  const unsigned slot = call.slot;
   call = Call{};
-  call.slot = slot;
 }
 
 void VoiceChecker::open_call(Call& call, const simhyt::Fields& f, int64_t t_us) {
@@ -51,12 +50,12 @@ void VoiceChecker::open_call(Call& call, const simhyt::Fields& f, int64_t t_us) 
 }
 
 // The sync packet opens a call: the talker where the burst would be, nothing else there.
-void VoiceChecker::take_sync(Call& call, const simhyt::Packet& p, const simhyt::Fields& f, int64_t t_us, Seen& s) {
+void VoiceChecker::take_sync(Stream& st, const simhyt::Packet& p, const simhyt::Fields& f, int64_t t_us, Seen& s) {
   using simhyt::offset::kSyncTalker;
   s.kind = "sync";
   s.opened = true;
-  finish(call, t_us, false);
-  open_call(call, f, t_us);
+  finish(st, t_us, false);
+  open_call(st.call, f, t_us);
   if (f.kind != simhyt::kKindSync) add(s.problems, "kind");
   if (simhyt::sync_talker(p) != f.source) add(s.problems, "sync talker");
   for (size_t i = simhyt::offset::kBurst; i < simhyt::offset::kVoiceMark; ++i)
@@ -140,12 +139,12 @@ void VoiceChecker::check_centre(Call& call, const simhyt::Fields& f, int positio
   for (bool& b : call.fragments) b = false;
 }
 
-void VoiceChecker::record(Call& call, const simhyt::Fields& f, int64_t t_us, const Seen& s) {
-  ++call.packets;
+void VoiceChecker::record(Stream& st, const simhyt::Fields& f, int64_t t_us, const Seen& s) {
+  ++st.call.packets;
   if (!s.problems.empty()) {
-    ++call.problems;
+    ++st.call.problems;
     ++problems_;
-    log_.say("voice packet seq %u on timeslot %u (%s): %s", f.sequence, call.slot, s.kind.c_str(), s.problems.c_str());
+    log_.say("voice packet seq %u on timeslot %u (%s): %s", f.sequence, st.slot, s.kind.c_str(), s.problems.c_str());
   }
   auto e = log_.event_at("hyt_rx", t_us);
   e.str("kind", s.kind).num("slot", f.slot).num("seq", f.sequence).num("src", f.source).num("dst", f.destination);
@@ -159,11 +158,12 @@ VoiceChecker::Took VoiceChecker::take(const simhyt::Packet& p, int64_t t_us) {
   const simhyt::Fields f = simhyt::parse(p);
   Seen s;
   // A packet whose slot code is neither timeslot's is checked as timeslot 2's.
-  Call& call = slots_[f.slot == 1 ? 1 : 2];
+  Stream& st = slots_[f.slot == 1 ? 1 : 2];
+  Call& call = st.call;
   if (!f.slot_code_ok) add(s.problems, "slot code");
   if (!simhyt::fixed_bytes_ok(p, f.frame_type == simhyt::kFrameSync)) add(s.problems, "fixed bytes");
   if (f.frame_type == simhyt::kFrameSync) {
-    take_sync(call, p, f, t_us, s);
+    take_sync(st, p, f, t_us, s);
   } else if (f.frame_type == simhyt::kFrameHeader) {
     take_header(call, p, f, s);
   } else if (f.frame_type == simhyt::kFrameTerminator) {
@@ -179,10 +179,10 @@ VoiceChecker::Took VoiceChecker::take(const simhyt::Packet& p, int64_t t_us) {
       (f.source != call.source || f.destination != call.destination || f.group != call.group))
     add(s.problems, "call fields changed");
   if (!call.open && s.kind != "sync") add(s.problems, "no sync packet");
-  record(call, f, t_us, s);
+  record(st, f, t_us, s);
   if (s.ended) {
     if (!call.open) open_call(call, f, t_us);
-    finish(call, t_us, true);
+    finish(st, t_us, true);
   }
   return s.ended ? Took::kEnded : s.opened ? Took::kOpened : Took::kNothing;
 }

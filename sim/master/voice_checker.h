@@ -20,13 +20,12 @@ class VoiceChecker {
   // What a packet did to the call of its timeslot.
   enum class Took { kNothing, kOpened, kEnded };
   Took take(const simhyt::Packet& p, int64_t t_us);
-  int calls() const { return calls_[1] + calls_[2]; }
-  int calls(unsigned slot) const { return slot == 1 || slot == 2 ? calls_[slot] : 0; }
+  int calls() const { return slots_[1].calls + slots_[2].calls; }
+  int calls(unsigned slot) const { return slot == 1 || slot == 2 ? slots_[slot].calls : 0; }
   int problems() const { return problems_; }
 
  private:
   struct Call {
-    unsigned slot = 2;
     bool open = false;
     uint32_t source = 0, destination = 0;
     bool group = true;
@@ -37,6 +36,12 @@ class VoiceChecker {
     simdmr::EmbeddedBlock block{};
     int64_t start_us = 0;
   };
+  // One timeslot: the call on it and the calls it has carried.
+  struct Stream {
+    unsigned slot = 2;
+    Call call;
+    int calls = 0;
+  };
   // What one packet turned out to be, and what was wrong with it.
   struct Seen {
     std::string kind;
@@ -46,19 +51,18 @@ class VoiceChecker {
     std::string problems;
     std::string frames;
   };
-  void finish(Call& call, int64_t t_us, bool ended);
+  void finish(Stream& st, int64_t t_us, bool ended);
   static void open_call(Call& call, const simhyt::Fields& f, int64_t t_us);
-  void take_sync(Call& call, const simhyt::Packet& p, const simhyt::Fields& f, int64_t t_us, Seen& s);
+  void take_sync(Stream& st, const simhyt::Packet& p, const simhyt::Fields& f, int64_t t_us, Seen& s);
   static void take_header(Call& call, const simhyt::Packet& p, const simhyt::Fields& f, Seen& s);
   static void take_terminator(const simhyt::Fields& f, Seen& s);
   static void take_voice(Call& call, const simhyt::Fields& f, Seen& s);
   // Burst A: the voice sync; B..E: EMB and a quarter of the embedded LC; F: EMB and null signalling.
   static void check_centre(Call& call, const simhyt::Fields& f, int position, std::string& problems);
-  void record(Call& call, const simhyt::Fields& f, int64_t t_us, const Seen& s);
+  void record(Stream& st, const simhyt::Fields& f, int64_t t_us, const Seen& s);
 
   simlog::EventLog& log_;
-  Call slots_[3];  // the call on each timeslot (1 and 2)
-  int calls_[3] = {};
+  Stream slots_[3];  // by timeslot: 1 and 2
   int problems_ = 0;
 };
 
