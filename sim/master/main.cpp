@@ -22,6 +22,7 @@
 #include "../common/hytera_packet.h"
 #include "../common/link_impairment.h"
 #include "../common/peer_runtime.h"
+#include "../common/script_timeslot.h"
 #include "../common/sim_clock.h"
 #include "../common/xorshift.h"
 #include "rdac_reader.h"
@@ -145,12 +146,11 @@ class Master {
   }
 
   void summary() {
-    char by_slot[48] = "";
-    if (checker_.calls(1) > 0) std::snprintf(by_slot, sizeof by_slot, " (%d on timeslot 1)", checker_.calls(1));
+    const std::string by_slot = simcalls::timeslot1_note(checker_.calls(1));
     log_.say(
         "summary: %d \"A\" received, %d RDAC announcement(s), %d call(s) received%s, %d voice problem(s), "
         "%d position record(s), %d other datagram(s)",
-        a_received_, announcements_, checker_.calls(), by_slot, checker_.problems(), positions_, others_);
+        a_received_, announcements_, checker_.calls(), by_slot.c_str(), checker_.problems(), positions_, others_);
     log_.event("summary")
         .num("a_received", a_received_)
         .num("rdac_announcements", announcements_)
@@ -359,11 +359,7 @@ class Master {
   bool play_call(const simscript::Command& c) {
     if (!need_bridge(c)) return true;
     CallPlan plan;
-    if (!simscript::timeslot(c, plan.h.slot)) {
-      log_.say("script line %d: slot must be 1 or 2; call skipped", c.line);
-      log_.event("script_error").num("line", c.line).str("command", c.text()).str("reason", "slot");
-      return true;
-    }
+    if (!simscript::timeslot_or_error(c, plan.h.slot, log_, "call skipped")) return true;
     Stream& st = streams_[plan.h.slot];
     plan.hold = simscript::holds_script(c);
     plan.private_call = c.word(0) == "private";

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <string>
 
+#include "../common/call_outcome.h"
 #include "../common/embedded_signalling.h"
 #include "../common/event_log.h"
 #include "../common/hytera_packet.h"
@@ -17,8 +18,7 @@ namespace simmaster {
 class VoiceChecker {
  public:
   explicit VoiceChecker(simlog::EventLog& log) : log_(log) { slots_[1].slot = 1; }
-  // What a packet did to the call of its timeslot.
-  enum class Took { kNothing, kOpened, kEnded };
+  using Took = simcalls::Took;
   Took take(const simhyt::Packet& p, int64_t t_us);
   int calls() const { return slots_[1].calls + slots_[2].calls; }
   int calls(unsigned slot) const { return slot == 1 || slot == 2 ? slots_[slot].calls : 0; }

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "../common/call_outcome.h"
 #include "../common/event_log.h"
 #include "../common/ipsc_packet.h"
 
@@ -19,8 +20,7 @@ namespace simrepeater {
 class CallChecker {
  public:
   CallChecker(simlog::EventLog& log, const simipsc::Key& key) : log_(log), key_(key) { slots_[1].slot = 1; }
-  // What a datagram did to the call of its timeslot.
-  enum class Took { kNothing, kOpened, kEnded };
+  using Took = simcalls::Took;  // what a datagram did to the call of its timeslot
   Took take(const simipsc::Bytes& d, int64_t t_us, uint32_t bridge_id);
   int calls() const { return slots_[1].calls + slots_[2].calls; }
   int calls(unsigned slot) const { return slot == 1 || slot == 2 ? slots_[slot].calls : 0; }

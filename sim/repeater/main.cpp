@@ -16,6 +16,7 @@
 #include "../common/frame_source.h"
 #include "../common/ipsc_packet.h"
 #include "../common/peer_runtime.h"
+#include "../common/script_timeslot.h"
 #include "../common/sim_clock.h"
 #include "../common/xorshift.h"
 #include "call_checker.h"
@@ -151,13 +152,12 @@ class Repeater {
   }
 
   void summary() {
-    char by_slot[48] = "";
-    if (checker_.calls(1) > 0) std::snprintf(by_slot, sizeof by_slot, " (%d on timeslot 1)", checker_.calls(1));
+    const std::string by_slot = simcalls::timeslot1_note(checker_.calls(1));
     log_.say(
         "summary: %d registration(s), %d keep-alive(s) answered, %d ignored, %d call(s) received%s, "
         "%d voice problem(s), %d bad signature(s)",
-        registrations_, keepalives_answered_, keepalives_ignored_, checker_.calls(), by_slot, checker_.problems(),
-        bad_signatures_);
+        registrations_, keepalives_answered_, keepalives_ignored_, checker_.calls(), by_slot.c_str(),
+        checker_.problems(), bad_signatures_);
     log_.event("summary")
         .num("registrations", registrations_)
         .num("keepalives_answered", keepalives_answered_)
@@ -288,14 +288,6 @@ class Repeater {
     return false;
   }
 
-  // The slot a command names; false (and a script error) for anything but 1 or 2.
-  bool slot_of(const simscript::Command& c, unsigned& slot) {
-    if (simscript::timeslot(c, slot)) return true;
-    log_.say("script line %d: slot must be 1 or 2; skipped", c.line);
-    log_.event("script_error").num("line", c.line).str("command", c.text()).str("reason", "slot");
-    return false;
-  }
-
   simipsc::CallFields call_fields(bool private_call, uint32_t dst, uint32_t src, unsigned slot) {
     Stream& st = streams_[slot];
     simipsc::CallFields f;
@@ -342,7 +334,7 @@ class Repeater {
 
   bool play_call(const simscript::Command& c) {
     unsigned slot = 2;
-    if (!need_bridge(c) || !slot_of(c, slot)) return true;
+    if (!need_bridge(c) || !simscript::timeslot_or_error(c, slot, log_, "skipped")) return true;
     const bool private_call = c.word(0) == "private";
     const uint32_t dst = static_cast<uint32_t>(c.number(1, 9));
     const uint32_t src = static_cast<uint32_t>(c.number(2, 2620001));
@@ -414,7 +406,7 @@ class Repeater {
 
   bool play_position(const simscript::Command& c) {
     unsigned slot = 2;
-    if (!need_bridge(c) || !slot_of(c, slot)) return true;
+    if (!need_bridge(c) || !simscript::timeslot_or_error(c, slot, log_, "skipped")) return true;
     const uint32_t src = static_cast<uint32_t>(c.number(0, 2620001));
     const uint32_t dst = static_cast<uint32_t>(c.number(1, 5057));
     const int mode = static_cast<int>(c.option("mode", 4));
