@@ -127,6 +127,9 @@ bool parse(int argc, char** argv, Options& o) {
       return false;
     }
   }
+  // A recording needs a first byte to look for, which no datagram could
+  // match outside 0..255, and a file to keep it in.
+  if (o.kind == "record" && (o.opcode < 0 || o.opcode > 0xFF || o.recording.empty())) return false;
   return !o.to_ip.empty() && o.to_port > 0 && !o.kind.empty() && !o.from.empty();
 }
 
@@ -259,11 +262,13 @@ int main(int argc, char** argv) {
   if (o.kind == "record") {
     Bytes d;
     std::string error;
-    const bool ok = simintruder::record_datagram(simnet::address_of(o.to_ip, o.to_port), o.opcode,
-                                                 static_cast<int>(o.max_seconds * 1000), &d, &error) &&
-                    simintruder::write_hex_file(o.recording, d);
-    if (!ok) {
+    if (!simintruder::record_datagram(simnet::address_of(o.to_ip, o.to_port), o.opcode,
+                                      static_cast<int>(o.max_seconds * 1000), &d, &error)) {
       printf("recorded nothing: %s\n", error.c_str());
+      return 1;
+    }
+    if (!simintruder::write_hex_file(o.recording, d)) {
+      printf("recorded %zu bytes but cannot write them to %s\n", d.size(), o.recording.c_str());
       return 1;
     }
     printf("recorded %zu bytes\n", d.size());

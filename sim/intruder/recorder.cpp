@@ -12,6 +12,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "../common/event_log.h"
+
 namespace simintruder {
 
 namespace {
@@ -71,9 +73,8 @@ bool record_datagram(const sockaddr_in& to, int opcode, int timeout_ms, std::vec
 bool write_hex_file(const std::string& path, const std::vector<uint8_t>& bytes) {
   FILE* f = fopen(path.c_str(), "w");
   if (!f) return false;
-  for (uint8_t b : bytes) fprintf(f, "%02x", b);
-  fputc('\n', f);
-  return fclose(f) == 0;
+  const bool written = fputs((simlog::hex(bytes.data(), bytes.size()) + "\n").c_str(), f) >= 0;
+  return fclose(f) == 0 && written;
 }
 
 bool read_hex_file(const std::string& path, std::vector<uint8_t>* bytes) {
