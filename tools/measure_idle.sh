@@ -35,8 +35,9 @@ work="$(mktemp -d /tmp/moto_bridge_idle.XXXXXX)"
 build_sim_programs "$work/build.log" moto_bridge_sim_report || exit 1
 key=c0ffee00112233445566778899aabbccddeeff01
 
+# The daemons under test, each a label and a command: runner the first (this
+# tree's, or the ARM build under qemu-user), ref_daemon that of --compare.
 labels=()
-commands=()
 if [ -n "$arch" ]; then
   declare -A qemu=([armhf]=qemu-arm [arm64]=qemu-aarch64)
   [ -n "${qemu[$arch]:-}" ] || { echo "Unknown architecture '$arch' (armhf or arm64)" >&2; exit 2; }
@@ -44,10 +45,10 @@ if [ -n "$arch" ]; then
   arm_bin="$(pwd)/build/$arch/moto_bridge"
   [ -x "$arm_bin" ] && [ -d "$sysroot" ] || { echo "Build it first: bash tools/cross.sh $arch" >&2; exit 1; }
   labels+=("$arch under ${qemu[$arch]}")
-  commands+=("${qemu[$arch]} -L $sysroot $arm_bin")
+  runner=("${qemu[$arch]}" -L "$sysroot" "$arm_bin")
 else
   labels+=("this tree")
-  commands+=("$bin/moto_bridge")
+  runner=("$bin/moto_bridge")
 fi
 if [ -n "$compare" ]; then
   ref_tree="$work/ref-tree"
@@ -60,7 +61,7 @@ if [ -n "$compare" ]; then
     exit 1
   fi
   labels+=("$compare")
-  commands+=("$ref_tree/build/moto_bridge")
+  ref_daemon=("$ref_tree/build/moto_bridge")
 fi
 
 # The threads in the order the daemon starts them; /proc lists them by id,
@@ -87,15 +88,11 @@ for i in "${!labels[@]}"; do
   printf 'wait login 30\nsleep 10\ncall group 9 2620002 bursts=84\nwait rdac 40 count=4\nsleep 36\nquit\n' \
     >"$dir/master.script"
   netns_up "mbi$i$$"
-  netns_start "$NETNS_PEER" "$dir/master.log" "$bin/moto_bridge_sim_master" --json "$dir/master.jsonl" \
-    --script "$dir/master.script" --duration 120
-  masters+=("$NETNS_LAST_PID")
-  netns_start "$NETNS_PEER" "$dir/repeater.log" "$bin/moto_bridge_sim_repeater" --key "$key" \
-    --json "$dir/repeater.jsonl" --script "$dir/repeater.script" --duration 120
-  sleep 0.3
-  (cd "$dir" && exec ip netns exec "$NETNS_BRIDGE" ${commands[$i]}) >"$dir/daemon.log" 2>&1 &
-  daemon_pids+=("$!")
-  NETNS_PIDS+=("$!")
+  if [ "$i" -eq 0 ]; then daemon=("${runner[@]}"); else daemon=("${ref_daemon[@]}"); fi
+  # The simulated master's own default seed is 2.
+  start_sim_run "$dir" "$NETNS_PEER" "$NETNS_BRIDGE" "$key" 2 120 "${daemon[@]}"
+  masters+=("$RUN_MASTER")
+  daemon_pids+=("$RUN_DAEMON")
 done
 
 echo "A call each way, the RDAC announcements, then 30 s idle while registered and logged in..."

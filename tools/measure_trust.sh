@@ -51,14 +51,9 @@ run_once() {
   printf 'wait login 30\nsleep 3\ncall group 9 2620002 bursts=84\nsleep 6\nquit\n' >"$dir/master.script"
   netns_up "mbt${mode:0:1}$$"
   third_host_up "mbt${mode:0:1}$$"
-  netns_start "$NETNS_PEER" "$dir/master.log" "$bin/moto_bridge_sim_master" --json "$dir/master.jsonl" \
-    --script "$dir/master.script" --duration 60
-  local master_pid=$NETNS_LAST_PID
-  netns_start "$NETNS_PEER" "$dir/repeater.log" "$bin/moto_bridge_sim_repeater" --key "$key" \
-    --json "$dir/repeater.jsonl" --script "$dir/repeater.script" --duration 60
-  sleep 0.3
-  # The daemon reads its configuration from its working directory.
-  netns_start "$NETNS_BRIDGE" "$dir/daemon.log" bash -c "cd '$dir' && exec '$bin/moto_bridge'"
+  # The simulated master's own default seed is 2.
+  start_sim_run "$dir" "$NETNS_PEER" "$NETNS_BRIDGE" "$key" 2 60
+  local master_pid=$RUN_MASTER
   local i
   for i in $(seq 400); do
     grep -q "Sende Anmeldung" "$dir/daemon.log" 2>/dev/null && break

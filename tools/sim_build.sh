@@ -1,3 +1,4 @@
+# shellcheck shell=bash
 # Sourced by demo.sh and the measuring scripts: builds the daemon and the simulated
 # peers (Release, build/demo) quietly, showing the build output only when it
 # fails. Sets $bin to the folder of the programs.
@@ -26,13 +27,17 @@ write_sim_config() {
     RptrQRGtx=439500000 RptrQRGrx=431900000 MyBridgeID=262998 "NetworkKey=$key" "$@" >"$file"
 }
 
-# start_sim_run DIR PEER_NS BRIDGE_NS KEY SEED SECONDS: the simulated master
-# and repeater on PEER_NS with the scripts, records and logs in DIR (network
-# key KEY, the master's seed SEED, both ending after SECONDS at the latest),
-# then the daemon on BRIDGE_NS in DIR (its configuration there). Their pids
-# go to RUN_MASTER, RUN_REPEATER and RUN_DAEMON (needs tools/netns.sh).
+# start_sim_run DIR PEER_NS BRIDGE_NS KEY SEED SECONDS [COMMAND...]: the
+# simulated master and repeater on PEER_NS with the scripts, records and logs
+# in DIR (network key KEY, the master's seed SEED, both ending after SECONDS
+# at the latest), then the daemon on BRIDGE_NS in DIR (its configuration
+# there): COMMAND, by default "$bin/moto_bridge"; another build, or the
+# daemon under an emulator, is given as its own words. Their pids go to
+# RUN_MASTER, RUN_REPEATER and RUN_DAEMON (needs tools/netns.sh).
 start_sim_run() {
   local dir="$1" peer="$2" bridge="$3" key="$4" seed="$5" seconds="$6"
+  shift 6
+  [ $# -gt 0 ] || set -- "$bin/moto_bridge"
   netns_start "$peer" "$dir/master.log" "$bin/moto_bridge_sim_master" --json "$dir/master.jsonl" \
     --script "$dir/master.script" --seed "$seed" --duration "$seconds"
   RUN_MASTER=$NETNS_LAST_PID
@@ -40,7 +45,7 @@ start_sim_run() {
     --json "$dir/repeater.jsonl" --script "$dir/repeater.script" --duration "$seconds"
   RUN_REPEATER=$NETNS_LAST_PID
   sleep 0.3
-  (cd "$dir" && exec ip netns exec "$bridge" "$bin/moto_bridge") >"$dir/daemon.log" 2>&1 &
+  (cd "$dir" && exec ip netns exec "$bridge" "$@") >"$dir/daemon.log" 2>&1 &
   RUN_DAEMON=$!
   NETNS_PIDS+=("$RUN_DAEMON")
 }
