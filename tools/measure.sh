@@ -81,27 +81,21 @@ idle_jb_daemon=$RUN_DAEMON
 ticks() { awk '{print $14 + $15}' "/proc/$1/stat"; }
 
 echo "Calls each way and a bunched call; then 30 s idle while registered and logged in..."
-for _ in $(seq 900); do
-  grep -q '"ev":"rdac_announcement".*"n":4,' "$work/master.jsonl" 2>/dev/null && break
-  sleep 0.1
-done
+wait_line "$work/master.jsonl" '"ev":"rdac_announcement".*"n":4,' 90 || true
 sleep 1
 daemon_start=$(ticks "$daemon_pid")
 jb_start=$(ticks "$idle_jb_daemon")
 sleep 30
 daemon_end=$(ticks "$daemon_pid")
 jb_end=$(ticks "$idle_jb_daemon")
-rss_kib=$(awk '/^VmRSS/ {print $2}' "/proc/$daemon_pid/status")
-hwm_kib=$(awk '/^VmHWM/ {print $2}' "/proc/$daemon_pid/status")
-jb_rss_kib=$(awk '/^VmRSS/ {print $2}' "/proc/$idle_jb_daemon/status")
-jb_hwm_kib=$(awk '/^VmHWM/ {print $2}' "/proc/$idle_jb_daemon/status")
+rss_kib=$(proc_kib "$daemon_pid" VmRSS)
+hwm_kib=$(proc_kib "$daemon_pid" VmHWM)
+jb_rss_kib=$(proc_kib "$idle_jb_daemon" VmRSS)
+jb_hwm_kib=$(proc_kib "$idle_jb_daemon" VmHWM)
 jb_calls=$(grep -c " Jitter buffer [0-9]* end:" "$idle_jb/daemon.log" || true)
 logged_in=$(grep -c '"ev":"a_rx"' "$work/master.jsonl" || true)
 
-for _ in $(seq 100); do
-  kill -0 "$master_pid" 2>/dev/null || break
-  sleep 0.1
-done
+wait_master "$master_pid" 10 || true
 netns_stop_pid "$master_pid"
 netns_stop_pid "$repeater_pid"
 netns_stop_pid "$daemon_pid"
@@ -158,9 +152,6 @@ SCRIPT
   jb_daemon[$m]=$RUN_DAEMON
 }
 
-# The figure KEY of a key=value line.
-figure() { tr ' ' '\n' <<<"$2" | sed -n "s/^$1=//p"; }
-
 table="$work/jitter-table.txt"
 {
   echo "Network calls of 200 bursts (12 s) over impaired links, measured on air at the repeater:"
@@ -172,11 +163,7 @@ echo
 echo "Network calls over impaired links: ${profiles[*]}, each without the key, with 120 ms and auto (about 2 min)..."
 for p in 0 1 2; do
   for m in 0 1 2; do jitter_start "$p" "$m"; done
-  for _ in $(seq 800); do
-    kill -0 "${jb_master[0]}" 2>/dev/null || kill -0 "${jb_master[1]}" 2>/dev/null ||
-      kill -0 "${jb_master[2]}" 2>/dev/null || break
-    sleep 0.1
-  done
+  wait_master "${jb_master[@]}" 80 || true
   for m in 0 1 2; do
     netns_stop_pid "${jb_master[$m]}"
     netns_stop_pid "${jb_repeater[$m]}"

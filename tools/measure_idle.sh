@@ -96,23 +96,15 @@ for i in "${!labels[@]}"; do
 done
 
 echo "A call each way, the RDAC announcements, then 30 s idle while registered and logged in..."
-for _ in $(seq 900); do
-  grep -q '"ev":"rdac_announcement".*"n":4,' "$work/run0/master.jsonl" 2>/dev/null && break
-  sleep 0.1
-done
+wait_line "$work/run0/master.jsonl" '"ev":"rdac_announcement".*"n":4,' 90 || true
 sleep 2
 for i in "${!labels[@]}"; do snapshot "${daemon_pids[$i]}" "$work/run$i/idle-start"; done
 sleep 30
 for i in "${!labels[@]}"; do
   snapshot "${daemon_pids[$i]}" "$work/run$i/idle-end"
-  awk '/^VmRSS/ {print $2}' "/proc/${daemon_pids[$i]}/status" >"$work/run$i/rss"
+  proc_kib "${daemon_pids[$i]}" VmRSS >"$work/run$i/rss"
 done
-for i in "${!labels[@]}"; do
-  for _ in $(seq 200); do
-    kill -0 "${masters[$i]}" 2>/dev/null || break
-    sleep 0.1
-  done
-done
+for i in "${!labels[@]}"; do wait_master "${masters[$i]}" 20 || true; done
 netns_down
 
 echo

@@ -63,28 +63,18 @@ stall_daemon() {  # run
   local r=$1 n
   n=$(grep -n '^stall|' <<<"${shapes[$r]}" | cut -d: -f1)
   [ -n "$n" ] || return 0
-  for _ in $(seq 2000); do
-    grep -q "\"ev\":\"hyt_call_tx\".*\"call\":$n," "$work/run$r/master.jsonl" 2>/dev/null && break
-    sleep 0.1
-  done
+  wait_line "$work/run$r/master.jsonl" "\"ev\":\"hyt_call_tx\".*\"call\":$n," 200 || true
   sleep 4.5
   kill -STOP "${run_daemon[$r]}"
   sleep 0.4
   kill -CONT "${run_daemon[$r]}"
 }
 
-figure() { tr ' ' '\n' <<<"$2" | sed -n "s/^$1=//p"; }
-
 echo "Calls shaped as real masters send them: three daemons side by side (about 2 minutes)..."
 load_before=$(cut -d' ' -f1-3 /proc/loadavg)
 for r in 0 1 2; do start_run "$r"; done
 for r in 0 1; do stall_daemon "$r" & done
-for r in 0 1 2; do
-  for _ in $(seq 2500); do
-    kill -0 "${run_master[$r]}" 2>/dev/null || break
-    sleep 0.1
-  done
-done
+for r in 0 1 2; do wait_master "${run_master[$r]}" 250 || true; done
 load_after=$(cut -d' ' -f1-3 /proc/loadavg)
 for r in 0 1 2; do
   netns_stop_pid "${run_master[$r]}"

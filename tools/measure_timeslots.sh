@@ -48,25 +48,15 @@ four_streams() {
   } >"$dir/master.script"
 }
 
-# Waits for a run's master to end its script (at most SECONDS).
-wait_master() {  # pid seconds
-  for _ in $(seq $(($2 * 10))); do
-    kill -0 "$1" 2>/dev/null || return 0
-    sleep 0.1
-  done
-}
-
-figure() { tr ' ' '\n' <<<"$2" | sed -n "s/^$1=//p"; }
-
 # ---- Latency and memory: two rounds of four calls of 150 bursts (9 s).
 echo "Four streams at once (a call each way on each timeslot), twice, through one daemon (about 40 s)..."
 load_before=$(cut -d' ' -f1-3 /proc/loadavg)
 four_streams "$work/load" 2 150
 netns_up "mbts0$$"
 start_sim_run "$work/load" "$NETNS_PEER" "$NETNS_BRIDGE" "$key" 2 90
-wait_master "$RUN_MASTER" 90
-rss_kib=$(awk '/^VmRSS/ {print $2}' "/proc/$RUN_DAEMON/status")
-hwm_kib=$(awk '/^VmHWM/ {print $2}' "/proc/$RUN_DAEMON/status")
+wait_master "$RUN_MASTER" 90 || true
+rss_kib=$(proc_kib "$RUN_DAEMON" VmRSS)
+hwm_kib=$(proc_kib "$RUN_DAEMON" VmHWM)
 netns_stop_pid "$RUN_MASTER"
 netns_stop_pid "$RUN_REPEATER"
 netns_stop_pid "$RUN_DAEMON"
@@ -80,8 +70,8 @@ for m in 0 1; do
   four_streams "$work/grid$m" 2 200 "$link" "${settings[$m]}"
   netns_up "mbts$((m + 1))$$"
   start_sim_run "$work/grid$m" "$NETNS_PEER" "$NETNS_BRIDGE" "$key" $((31 + m)) 120
-  wait_master "$RUN_MASTER" 120
-  grid_hwm[$m]=$(awk '/^VmHWM/ {print $2}' "/proc/$RUN_DAEMON/status")
+  wait_master "$RUN_MASTER" 120 || true
+  grid_hwm[$m]=$(proc_kib "$RUN_DAEMON" VmHWM)
   netns_stop_pid "$RUN_MASTER"
   netns_stop_pid "$RUN_REPEATER"
   netns_stop_pid "$RUN_DAEMON"

@@ -54,11 +54,7 @@ run_once() {
   # The simulated master's own default seed is 2.
   start_sim_run "$dir" "$NETNS_PEER" "$NETNS_BRIDGE" "$key" 2 60
   local master_pid=$RUN_MASTER
-  local i
-  for i in $(seq 400); do
-    grep -q "Sende Anmeldung" "$dir/daemon.log" 2>/dev/null && break
-    sleep 0.1
-  done
+  wait_line "$dir/daemon.log" "Sende Anmeldung" 40 || true
   if [ "$mode" = flood ]; then
     sleep 2.5
     local from=192.0.2.3,192.0.2.4,192.0.2.5 common=(--count 1000000 --max-seconds 5 --listen-ms 0)
@@ -71,10 +67,7 @@ run_once() {
     netns_start "$NETNS_THIRD" "$dir/flood_service.log" "$bin/moto_bridge_sim_intruder" --to 192.0.2.1:62005 \
       --from "$from" --kind junk --rate 1000 "${common[@]}"
   fi
-  for i in $(seq 600); do
-    kill -0 "$master_pid" 2>/dev/null || break
-    sleep 0.1
-  done
+  wait_master "$master_pid" 60 || true
   netns_down
   echo "== $mode =="
   "$bin/moto_bridge_sim_report" --repeater "$dir/repeater.jsonl" --master "$dir/master.jsonl" --positions 0 \
