@@ -211,6 +211,10 @@ echo "p99 |gap-60 ms| <= 2 ms; auto has at most 1% of bursts late, with a lead o
 for n in "${notes[@]}"; do echo "  $n"; done
 echo "Files: $work"
 
+# Everything of this run has stopped: its namespaces go before the other
+# scripts run. In rootless mode each of them mounts a new /run of its own
+# over this one, which would hide these namespaces from the removal at exit.
+netns_down
 echo
 bash tools/measure_shapes.sh
 echo
