@@ -10,7 +10,7 @@
 # JitterBuffer=120 with the gentler clocks. Each call is matched on air by
 # its frames, so the figures hold across jumps and across slots the bridge
 # put in or gave up. Reports; it does not fail on a missed target. Takes
-# about 2 minutes; tools/measure.sh runs it last.
+# about 2 minutes; tools/measure.sh runs it after its own figures.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 . tools/measure_common.sh
@@ -58,12 +58,13 @@ start_run() {  # run
   run_daemon[$r]=$RUN_DAEMON
 }
 
-# Holds run r's daemon up for 400 ms in the middle of its call named "stall".
+# Holds run r's daemon up for 400 ms in the middle of its call named "stall";
+# leaves it alone when that call has not begun within 200 s.
 stall_daemon() {  # run
   local r=$1 n
   n=$(grep -n '^stall|' <<<"${shapes[$r]}" | cut -d: -f1)
   [ -n "$n" ] || return 0
-  wait_line "$work/run$r/master.jsonl" "\"ev\":\"hyt_call_tx\".*\"call\":$n," 200 || true
+  wait_line "$work/run$r/master.jsonl" "\"ev\":\"hyt_call_tx\".*\"call\":$n," 200 || return 0
   sleep 4.5
   kill -STOP "${run_daemon[$r]}"
   sleep 0.4
@@ -73,9 +74,16 @@ stall_daemon() {  # run
 echo "Calls shaped as real masters send them: three daemons side by side (about 2 minutes)..."
 load_before=$(cut -d' ' -f1-3 /proc/loadavg)
 for r in 0 1 2; do start_run "$r"; done
-for r in 0 1; do stall_daemon "$r" & done
+stall_pids=()
+for r in 0 1; do
+  stall_daemon "$r" &
+  stall_pids+=("$!")
+done
 for r in 0 1 2; do wait_master "${run_master[$r]}" 250 || true; done
 load_after=$(cut -d' ' -f1-3 /proc/loadavg)
+# A stall ends on its own within about 205 s of the start; none may act on a
+# daemon being stopped, or outlive it.
+for pid in "${stall_pids[@]}"; do wait "$pid" || true; done
 for r in 0 1 2; do
   netns_stop_pid "${run_master[$r]}"
   netns_stop_pid "${run_repeater[$r]}"
