@@ -76,12 +76,13 @@ function span(s) { s = Math.max(0, Math.round(s)); return s < 60 ? s + " s" : Ma
 function who(id, call) { return esc(id) + (call ? " <b>" + esc(call) + "</b>" : ""); }
 const DIRS = { rf_to_net: "RF &rarr; net", net_to_rf: "net &rarr; RF" };
 const SLOTS = ["1", "2"];
-// The calls on air, on every timeslot.
-function onAir(st) {
-  const all = [];
-  for (const s of SLOTS) for (const dir in DIRS) if (st.calls_in_progress.by_slot[s][dir]) all.push(st.calls_in_progress.by_slot[s][dir]);
-  return all;
+// The calls running on timeslot s, in the order of DIRS.
+function runningOn(st, s) {
+  const on = st.calls_in_progress.by_slot[s];
+  return Object.keys(DIRS).map((dir) => on[dir]).filter((c) => c);
 }
+// The calls on air, on every timeslot.
+function onAir(st) { return SLOTS.flatMap((s) => runningOn(st, s)); }
 // "a / b": a figure of the calls on timeslot 1 and on timeslot 2.
 function perSlot(c, key) { return c.by_slot["1"][key] + " / " + c.by_slot["2"][key]; }
 function bothSlots(c, key) { return c.by_slot["1"][key] + c.by_slot["2"][key]; }
@@ -128,10 +129,9 @@ function render() {
   md += "<br>RDAC announcements " + esc(m.rdac.announcements) + (m.rdac.last ? ", last " + when(m.rdac.last) : "");
   $("master-detail").innerHTML = md;
   // Each bridged timeslot, and any other a call is on.
-  const slots = SLOTS.filter((s) => d.timeslots.includes(Number(s)) ||
-    st.calls_in_progress.by_slot[s].rf_to_net || st.calls_in_progress.by_slot[s].net_to_rf);
+  const slots = SLOTS.filter((s) => d.timeslots.includes(Number(s)) || runningOn(st, s).length > 0);
   $("calls-in-progress").innerHTML = slots.map((s) => {
-    const running = Object.keys(DIRS).map((dir) => st.calls_in_progress.by_slot[s][dir]).filter((c) => c);
+    const running = runningOn(st, s);
     return '<div class="slot" id="on-air-' + s + '"><h3>Timeslot ' + s + "</h3>" +
       (running.length === 0 ? '<span class="small">none</span>' : running.map((c) =>
       '<div class="call" data-call="' + esc(c.id) + '"><b>' + DIRS[c.direction] + "</b> " + who(c.source, c.callsign) +
