@@ -310,13 +310,12 @@ bool LogParser::parse_timed(std::string_view rest, LogEvent* e) {
                     {"too long", DropReason::kTooLong},
                     {"reflected", DropReason::kReflected},
                     {"keep-alive reply not asked for", DropReason::kUnaskedKeepAliveReply}};
-    bool known = false;
-    for (const auto& r : kReasons) {
-      if (c.left() != r.text) continue;
-      e->reason = r.reason;
-      known = true;
-    }
-    if (!known) e->reason = DropReason::kOther;  // a reason of a newer daemon
+    e->reason = DropReason::kOther;  // unless known: a reason of a newer daemon
+    for (const auto& r : kReasons)
+      if (c.left() == r.text) {
+        e->reason = r.reason;
+        break;
+      }
     return is(LineKind::kDropped);
   }
   if (c.lit("Dropped on port ")) {

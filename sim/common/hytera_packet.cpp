@@ -35,7 +35,8 @@ Fields parse(const Packet& p) {
   f.sequence = static_cast<uint16_t>(p[kSequence] | (p[kSequence + 1] << 8));
   f.kind = p[kKind] & 0x0F;
   f.slot = p[kSlot] & 0x0F;
-  f.slot_code_ok = (f.slot == 1 || f.slot == 2) && p[kSlot] == slot_code(f.slot) && p[kSlot + 1] == p[kSlot];
+  // slot_code() is 0x11 or 0x22, so only a byte whose low nibble is 1 or 2 can match it.
+  f.slot_code_ok = p[kSlot] == slot_code(f.slot) && p[kSlot + 1] == p[kSlot];
   f.frame_type = p[kFrameType];
   f.frame_type_pair_equal = p[kFrameTypeFirst] == p[kFrameType];
   f.group = p[kCallType] != 0;
